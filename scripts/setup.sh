@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs, from Debian's archive, whatever this project needs and the machine
+# lacks. Safe to run again: it asks apt only for packages that are missing.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config ccache clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev
+  libboost-dev libboost-system-dev libjsoncpp-dev libfontconfig-dev libx11-dev
+  # runtime: fonts, locales, dialogs, the document engine
+  fontconfig fonts-dejavu-core locales zenity
+  libreoffice-dev libreoffice-writer libreoffice-calc libreoffice-impress
+  # tests and benchmarks
+  xvfb xauth xclip curl python3 wrk nginx-light coreutils procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=()
+  if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+else
+  echo "setup: all packages present"
+fi
