@@ -1,0 +1,47 @@
+// The CLIPBOARD selection of an X11 display, read with Xlib.
+//
+// Each read opens its own connection, asks the owner for its targets and
+// fetches the wanted ones (incremental transfers included). All waiting is
+// bounded: an owner that does not answer, or a display that hangs, gives an
+// empty clipboard after the time limits below.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/clipboard.hpp"
+#include "platform/x11/clipboard_targets.hpp"
+
+namespace platform {
+
+struct X11ClipboardOptions {
+  // The display to read; empty means the one $DISPLAY names.
+  std::string display;
+  // Longest wait for one answer of the owner: a conversion, or the next part
+  // of an incremental transfer.
+  std::chrono::milliseconds answer_timeout{2000};
+  // Longest a whole read may take.
+  std::chrono::milliseconds read_timeout{5000};
+  ClipboardLimits limits;
+};
+
+class X11Clipboard final : public Clipboard {
+ public:
+  explicit X11Clipboard(X11ClipboardOptions options = {});
+  ~X11Clipboard() override;
+
+  ClipboardContents Read() override;
+
+ private:
+  struct Attempt;
+
+  const X11ClipboardOptions options_;
+  std::mutex mutex_;
+  // A read that outlived its time limit (a display that stopped answering).
+  // No new read starts while it is still blocked.
+  std::shared_ptr<Attempt> stalled_;
+};
+
+}  // namespace platform
