@@ -1,0 +1,4 @@
+# Code page conversions keyed by Windows code page numbers: iconv on POSIX.
+add_library(dl_platform_codepage STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/posix/codepage.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/posix/codepage_system.cpp)
