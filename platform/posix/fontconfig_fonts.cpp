@@ -1,0 +1,122 @@
+// Font families from fontconfig.
+//
+// fontconfig reports one pattern per distinct family list, so one family
+// shows up several times: "DejaVu Sans" alone, and again inside
+// "DejaVu Sans,DejaVu Sans Condensed". A family list may also carry
+// translated names of the same family. Each pattern contributes its English
+// names (fontconfig's neutral language for family names), or its first name
+// when it has no English one, and each name is listed once, at its first
+// appearance in fontconfig's order.
+#include <fontconfig/fontconfig.h>
+
+#include <cstring>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/fonts.hpp"
+
+namespace platform {
+namespace {
+
+// Strict UTF-8 to UTF-16. A name that is not UTF-8 cannot be read and
+// becomes the empty text.
+std::u16string DecodeName(const char* text) {
+  std::u16string out;
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  const size_t n = std::strlen(text);
+  for (size_t i = 0; i < n;) {
+    unsigned char b = p[i];
+    char32_t cp;
+    size_t len;
+    if (b < 0x80) {
+      cp = b;
+      len = 1;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+      cp = b & 0x1F;
+      len = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      cp = b & 0x0F;
+      len = 3;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      cp = b & 0x07;
+      len = 4;
+    } else {
+      return {};
+    }
+    if (i + len > n) return {};
+    for (size_t k = 1; k < len; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return {};
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return {};
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += len;
+  }
+  return out;
+}
+
+bool IsEnglish(const char* lang) {
+  return lang != nullptr && lang[0] == 'e' && lang[1] == 'n' && (lang[2] == '\0' || lang[2] == '-');
+}
+
+// The names one pattern contributes, in the pattern's order.
+std::vector<const char*> NamesOf(FcPattern* pattern) {
+  std::vector<const char*> all;
+  std::vector<const char*> english;
+  for (int i = 0;; ++i) {
+    FcChar8* family = nullptr;
+    if (FcPatternGetString(pattern, FC_FAMILY, i, &family) != FcResultMatch) break;
+    FcChar8* lang = nullptr;
+    if (FcPatternGetString(pattern, FC_FAMILYLANG, i, &lang) != FcResultMatch) lang = nullptr;
+    const char* name = reinterpret_cast<const char*>(family);
+    all.push_back(name);
+    if (IsEnglish(reinterpret_cast<const char*>(lang))) english.push_back(name);
+  }
+  if (!english.empty()) return english;
+  if (!all.empty()) all.resize(1);
+  return all;
+}
+
+class FontconfigFonts final : public FontCollection {
+ public:
+  std::optional<std::vector<std::u16string>> InstalledFamilies() const override {
+    FcPattern* pattern = FcPatternCreate();
+    FcObjectSet* objects = FcObjectSetBuild(FC_FAMILY, FC_FAMILYLANG, nullptr);
+    FcFontSet* set = (pattern && objects) ? FcFontList(nullptr, pattern, objects) : nullptr;
+    if (objects) FcObjectSetDestroy(objects);
+    if (pattern) FcPatternDestroy(pattern);
+    if (set == nullptr) return std::nullopt;
+
+    std::vector<std::u16string> families;
+    std::unordered_set<std::string> seen;
+    for (int i = 0; i < set->nfont; ++i) {
+      for (const char* name : NamesOf(set->fonts[i])) {
+        if (!seen.insert(name).second) continue;
+        std::u16string wide = DecodeName(name);
+        // A name that cannot be decoded is reported once, as unreadable.
+        families.push_back(std::move(wide));
+      }
+    }
+    FcFontSetDestroy(set);
+    return families;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<FontCollection> FontCollection::CreatePlatformBackend() {
+  return std::make_unique<FontconfigFonts>();
+}
+
+}  // namespace platform
