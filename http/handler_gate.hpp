@@ -1,0 +1,38 @@
+#pragma once
+// Keeps completion handlers from touching a server that is shutting down:
+// every handler enters the gate first, and stop() waits until none is inside.
+
+#include <atomic>
+#include <memory>
+
+namespace HttpCore {
+
+class HandlerGate {
+ public:
+  // Held while a handler runs; leaving the gate is its destruction.
+  class Pass {
+   public:
+    explicit Pass(std::atomic<long>& count) noexcept : count_(count) {}
+    ~Pass() { count_.fetch_sub(1, std::memory_order_release); }
+    Pass(const Pass&) = delete;
+    Pass& operator=(const Pass&) = delete;
+
+   private:
+    std::atomic<long>& count_;
+  };
+
+  HandlerGate() = default;
+  HandlerGate(const HandlerGate&) = delete;
+  HandlerGate& operator=(const HandlerGate&) = delete;
+
+  // A pass, or nothing once the gate is stopped.
+  std::unique_ptr<Pass> enter();
+  // Waits until no handler is inside, then closes the gate for good.
+  void stop();
+  bool stopped() const noexcept { return active_count.load(std::memory_order_acquire) < 0; }
+
+  // Handlers inside while open; -1 once stopped.
+  std::atomic<long> active_count{0};
+};
+
+}  // namespace HttpCore

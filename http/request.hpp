@@ -1,0 +1,60 @@
+#pragma once
+// A request as handlers see it. The body is whatever remains in `content`
+// after the head: by Content-Length, decoded from chunks, or (without either)
+// the bytes that arrived with the head.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <regex>
+#include <string>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/streambuf.hpp>
+
+#include "http/header_map.hpp"
+#include "http/server_base.hpp"
+
+namespace HttpCore {
+
+class ServerBase::Content : public std::istream {
+ public:
+  explicit Content(boost::asio::streambuf& buffer);
+  // Bytes not yet read.
+  std::size_t size() const noexcept;
+  // Reads (and so consumes) every byte not yet read.
+  std::string text();
+
+ private:
+  boost::asio::streambuf& buffer_;
+};
+
+class ServerBase::Request {
+ public:
+  Request(std::size_t max_request_buffer,
+          std::shared_ptr<boost::asio::ip::tcp::endpoint> remote_endpoint);
+  Request(const Request&) = delete;
+  Request& operator=(const Request&) = delete;
+
+  // Dotted decimal for IPv4, the standard text form for IPv6.
+  std::string remote_address() const;
+  std::uint16_t remote_port() const;
+  // parse_query of `query`.
+  HeaderMap query_fields() const;
+
+  std::unique_ptr<boost::asio::streambuf> streambuf;
+  std::string method;
+  std::string path;
+  std::string query;
+  std::string version;
+  Content content;
+  HeaderMap header;
+  // Sub-matches of the route pattern that chose the handler; empty otherwise.
+  std::smatch path_groups;
+  std::shared_ptr<boost::asio::ip::tcp::endpoint> remote_endpoint;
+  std::chrono::system_clock::time_point header_time;
+};
+
+}  // namespace HttpCore

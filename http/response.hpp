@@ -1,0 +1,47 @@
+#pragma once
+// The reply stream. A handler writes the status line, header fields and body
+// into it; nothing is sent while it runs. The whole reply leaves in one write
+// when the last owner lets go of the Response.
+
+#include <cstddef>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include <boost/asio/streambuf.hpp>
+
+#include "http/header_map.hpp"
+#include "http/server_base.hpp"
+
+namespace HttpCore {
+
+class ServerBase::Response : public std::enable_shared_from_this<ServerBase::Response>,
+                             public std::ostream {
+ public:
+  Response(std::shared_ptr<Session> session, long content_timeout_s);
+  Response(const Response&) = delete;
+  Response& operator=(const Response&) = delete;
+
+  // Bytes buffered and not yet sent.
+  std::size_t size() const noexcept;
+
+  // "HTTP/1.1 <phrase>" CR LF, then the fields and an empty body.
+  void write_status(int code, const HeaderMap& header = HeaderMap());
+  // Status line, the fields with the body's length, then the body.
+  void write_status(int code, const std::string& body, const HeaderMap& header = HeaderMap());
+  // The fields, then Content-Length `size` unless the fields carry a length,
+  // a chunked coding, or close_after is set; then the empty line.
+  void write_headers(const HeaderMap& header, std::size_t size);
+
+  // Writes what is buffered; the callback learns how the write ended.
+  void send(const WriteCallback& callback = nullptr);
+
+  std::unique_ptr<boost::asio::streambuf> streambuf;
+  std::shared_ptr<Session> session;
+  long content_timeout_s;
+  // Set: the connection is not reused after this reply, and write_headers
+  // adds no Content-Length.
+  bool close_after = false;
+};
+
+}  // namespace HttpCore
