@@ -1,0 +1,63 @@
+#pragma once
+// The one dialog class of Docklane. On this platform it has no window: it is
+// a plain holder of the office automation drivers, created and destroyed by
+// the request handler through g_pMainDlg. Its window operations do nothing.
+// The office members are defined in office/.
+
+#include <string>
+
+#include "platform/automation.hpp"
+
+// ShowWindow commands the request handler uses.
+constexpr int SW_HIDE = 0;
+constexpr int SW_SHOWNORMAL = 1;
+
+class CDeskrelayDlg {
+ public:
+  enum { IDD = 102 };  // dialog template
+
+  explicit CDeskrelayDlg(void* pParent = nullptr);
+  // Releases all nine drivers, then destroys the window.
+  virtual ~CDeskrelayDlg();
+  CDeskrelayDlg(const CDeskrelayDlg&) = delete;
+  CDeskrelayDlg& operator=(const CDeskrelayDlg&) = delete;
+
+  // Window operations (no window here).
+  bool Create(unsigned nIDTemplate = IDD, void* pParentWnd = nullptr);
+  bool ShowWindow(int nCmdShow);
+  // Releases m_wordApp first.
+  virtual bool DestroyWindow();
+
+  // Office applications. Each start shows a message box and returns false
+  // when the application cannot be started; every failing automation call
+  // raises Automation::AutomationException.
+  bool CreateWordApp();
+  bool CreateExcelApp();
+  bool CreatePowerPointApp();
+
+  // Convert `fileName` (UTF-16 path) into the export folder's import page.
+  // A missing file does nothing. On an automation failure the application
+  // involved is quit (best effort), its drivers are released, intermediate
+  // files are removed and the exception travels on.
+  void ConvertWordToHtml(const std::u16string& fileName);
+  void ConvertExcelToHtml(const std::u16string& fileName);
+  void ConvertPowerPointToHtml(const std::u16string& fileName, bool slidesAsImages);
+
+  Automation::DispatchDriver m_wordApp;
+  Automation::DispatchDriver m_excelApp;
+  Automation::DispatchDriver m_pptApp;
+  Automation::DispatchDriver m_wordDocuments;
+  Automation::DispatchDriver m_wordDocument;
+  Automation::DispatchDriver m_excelWorkbooks;
+  Automation::DispatchDriver m_excelWorkbook;
+  Automation::DispatchDriver m_pptPresentations;
+  Automation::DispatchDriver m_pptPresentation;
+  void* m_hIcon = nullptr;
+
+ private:
+  void ReleaseAllDrivers() noexcept;
+};
+
+// The one automation dialog, null when none. Used only on the request
+// handler's thread.
+extern CDeskrelayDlg* g_pMainDlg;

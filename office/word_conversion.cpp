@@ -1,0 +1,109 @@
+// Word turns a document into the import page: open, save as a web page in
+// UTF-8, close, quit.
+
+#include <vector>
+
+#include "app/deskrelay_dlg.hpp"
+#include "office/dispatch_result.hpp"
+#include "office/export_targets.hpp"
+#include "office/office_files.hpp"
+#include "office/office_trace.hpp"
+
+using namespace Automation;
+
+namespace {
+
+constexpr DISPID kDocuments = 6;
+constexpr DISPID kVisible = 23;
+constexpr DISPID kQuit = 1105;
+constexpr DISPID kOpen = 20;
+constexpr DISPID kSaveAs = 376;
+constexpr DISPID kClose = 1105;
+
+constexpr short kFormatHtml = 8;
+constexpr int kUtf8 = 65001;  // passed as VT_I2: its low 16 bits
+
+constexpr VARTYPE kByRef = VT_VARIANT | VT_BYREF;
+
+// Quits Word after a failed step, so that no instance is left running.
+// Errors of the cleanup itself are dropped: the first failure is reported.
+void AbandonWord(CDeskrelayDlg& dlg) {
+  Variant missing = Variant::Missing();
+  if (!dlg.m_wordDocument.IsEmpty()) {
+    try {
+      dlg.m_wordDocument.InvokeHelper(kClose, DISPATCH_METHOD, VT_EMPTY, nullptr, {kByRef, kByRef, kByRef},
+                                      &missing, &missing, &missing);
+    } catch (const AutomationException&) {
+    }
+    dlg.m_wordDocument.ReleaseDispatch();
+  }
+  if (!dlg.m_wordApp.IsEmpty()) {
+    try {
+      dlg.m_wordApp.InvokeHelper(kQuit, DISPATCH_METHOD, VT_EMPTY, nullptr, {kByRef, kByRef, kByRef}, &missing,
+                                 &missing, &missing);
+    } catch (const AutomationException&) {
+    }
+    dlg.m_wordApp.ReleaseDispatch();
+  }
+}
+
+}  // namespace
+
+void CDeskrelayDlg::ConvertWordToHtml(const std::u16string& fileName) {
+  if (!office::FileOrFolderExists(fileName)) return;
+
+  const office::ExportTargets targets = office::CurrentExportTargets();
+  Variant varFileName = Variant::Bstr(fileName);
+  Variant varTarget = Variant::Bstr(targets.importHtml);
+  Variant varFormat = Variant::I2(kFormatHtml);
+  Variant varEncoding = Variant::I2(static_cast<std::int16_t>(kUtf8 & 0xFFFF));
+  Variant missing = Variant::Missing();
+
+  try {
+    office::RequireExportFolder(targets);
+    office::Trace("msword 0");
+    DispatchObject* result = nullptr;
+    m_wordApp.InvokeHelper(kDocuments, DISPATCH_PROPERTYGET, VT_DISPATCH, &result, {});
+    office::StoreObjectResult(m_wordDocuments, result);
+
+    office::Trace("msword 1");
+    // Open(FileName, 15 omitted).
+    std::vector<Variant*> open(16, &missing);
+    open[0] = &varFileName;
+    result = nullptr;
+    m_wordDocuments.InvokeHelper(kOpen, DISPATCH_METHOD, VT_DISPATCH, &result,
+                                 {kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef,
+                                  kByRef, kByRef, kByRef, kByRef, kByRef, kByRef},
+                                 open[0], open[1], open[2], open[3], open[4], open[5], open[6], open[7], open[8],
+                                 open[9], open[10], open[11], open[12], open[13], open[14], open[15]);
+    office::StoreObjectResult(m_wordDocument, result);
+
+    office::Trace("msword 2");
+    // SaveAs(FileName, FileFormat, 9 omitted, Encoding, 4 omitted).
+    std::vector<Variant*> save(16, &missing);
+    save[0] = &varTarget;
+    save[1] = &varFormat;
+    save[11] = &varEncoding;
+    m_wordDocument.InvokeHelper(kSaveAs, DISPATCH_METHOD, VT_EMPTY, nullptr,
+                                {kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef,
+                                 kByRef, kByRef, kByRef, kByRef, kByRef, kByRef},
+                                save[0], save[1], save[2], save[3], save[4], save[5], save[6], save[7], save[8],
+                                save[9], save[10], save[11], save[12], save[13], save[14], save[15]);
+
+    office::Trace("msword 3");
+    m_wordDocument.InvokeHelper(kClose, DISPATCH_METHOD, VT_EMPTY, nullptr, {kByRef, kByRef, kByRef}, &missing,
+                                &missing, &missing);
+    m_wordDocument.ReleaseDispatch();
+
+    office::Trace("msword 4");
+    m_wordApp.InvokeHelper(kVisible, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_BOOL}, false);
+
+    office::Trace("msword 5");
+    m_wordApp.InvokeHelper(kQuit, DISPATCH_METHOD, VT_EMPTY, nullptr, {kByRef, kByRef, kByRef}, &missing, &missing,
+                           &missing);
+    m_wordApp.ReleaseDispatch();
+  } catch (const AutomationException&) {
+    AbandonWord(*this);
+    throw;
+  }
+}
