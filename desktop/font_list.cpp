@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "platform/codepage.hpp"
+#include "export/text_conversion.hpp"
 
 std::string GetFontListJson(const platform::FontCollection& fonts) {
   const auto families = fonts.InstalledFamilies();
@@ -17,9 +17,7 @@ std::string GetFontListJson(const platform::FontCollection& fonts) {
   for (std::size_t i = 0; i < n; ++i) {
     const std::u16string& name = (*families)[i];
     if (name.empty()) continue;
-    std::string utf8;
-    platform::WideToMultiByte(platform::kCodePageUtf8, name, utf8);
-    list.append(utf8);
+    list.append(WideToUtf8(name));
     ++count;
   }
   reply["encoding"] = "utf-8";

@@ -2,6 +2,7 @@
 
 #include <json/json.h>
 
+#include "export/text_conversion.hpp"
 #include "platform/codepage.hpp"
 
 namespace {
@@ -26,11 +27,8 @@ std::string GetVersionInfoJson(const platform::OfficeVersion& office, unsigned i
     if (value.size() <= kMaxCurVerUnits) {
       // A value too short to hold a version reports none rather than reading
       // past its end.
-      std::string version;
-      if (value.size() > kProgIdPrefixUnits) {
-        platform::WideToMultiByte(platform::kCodePageUtf8, value.substr(kProgIdPrefixUnits), version);
-      }
-      reply["word_version"] = version;
+      reply["word_version"] =
+          value.size() > kProgIdPrefixUnits ? WideToUtf8(value.substr(kProgIdPrefixUnits)) : std::string();
     }
   }
   reply["success"] = true;

@@ -1,0 +1,65 @@
+#include "endpoints/endpoint_front.hpp"
+
+#include <exception>
+#include <string>
+
+#include "endpoints/endpoint_table.hpp"
+#include "endpoints/reply_framing.hpp"
+#include "endpoints/request_trees.hpp"
+#include "platform/automation.hpp"
+
+namespace {
+
+enum class ParamSource { kQuery, kJsonBody };
+
+void WriteReply(HttpCore::ServerBase::Response& response, const std::string& header,
+                const std::string& body) {
+  response << "HTTP/1.1 200 OK\r\n" << header << "\r\n";
+  response.write(body.data(), static_cast<std::streamsize>(body.size()));
+}
+
+// A failure that is not a standard exception (the office automation layer
+// raises its own type) must not take the server thread down with it: the
+// page gets a JSON failure it can show, framed like every other reply.
+void WriteUnexpectedFailure(HttpCore::ServerBase::Response& response, const RequestTree& fields,
+                            const std::string& message) {
+  std::string body = FailureJson(message);
+  const std::string header =
+      FillHeaderTemplate(ReplyTemplate::kA, body.size(),
+                         ContentTypeFor(fields.get<std::string>("http_user_agent", "")),
+                         fields.get<std::string>("http_origin", "null"));
+  WriteReply(response, header, body);
+}
+
+void Serve(const HttpResponsePtr& response, const HttpRequestPtr& request, ParamSource source) {
+  RequestTree fields;
+  try {
+    try {
+      RequestTree params = source == ParamSource::kQuery ? ParamsFromQuery(request->query_fields())
+                                                         : ParamsFromJson(request->content.text());
+      fields = BuildRequestFields(*request);
+      std::string header;
+      std::string body;
+      HandleEndpointRequest(std::move(params), fields, header, body);
+      WriteReply(*response, header, body);
+    } catch (const std::exception& e) {
+      response->write_status(400, "Could not open path " + request->path + ": " + e.what());
+    }
+  } catch (const Automation::AutomationException& e) {
+    WriteUnexpectedFailure(*response, fields,
+                           "Office automation failed while serving " + request->path + ": " + e.what());
+  } catch (...) {
+    WriteUnexpectedFailure(*response, fields,
+                           "Unexpected failure while serving " + request->path);
+  }
+}
+
+}  // namespace
+
+void OnGetRequest(HttpResponsePtr response, HttpRequestPtr request) {
+  Serve(response, request, ParamSource::kQuery);
+}
+
+void OnPostRequest(HttpResponsePtr response, HttpRequestPtr request) {
+  Serve(response, request, ParamSource::kJsonBody);
+}

@@ -1,0 +1,17 @@
+// The HTTP server's default GET and POST handlers: every request the
+// endpoint front answers enters here.
+#pragma once
+
+#include <memory>
+
+#include "http/request.hpp"
+#include "http/response.hpp"
+
+using HttpResponsePtr = std::shared_ptr<HttpCore::ServerBase::Response>;
+using HttpRequestPtr = std::shared_ptr<HttpCore::ServerBase::Request>;
+
+// Parameters from the query string, then the endpoint table's reply.
+void OnGetRequest(HttpResponsePtr response, HttpRequestPtr request);
+
+// Parameters from the JSON body, then the endpoint table's reply.
+void OnPostRequest(HttpResponsePtr response, HttpRequestPtr request);

@@ -1,0 +1,45 @@
+#include "endpoints/endpoint_table.hpp"
+
+#include "desktop/font_list.hpp"
+#include "desktop/version_info.hpp"
+#include "endpoints/download_endpoints.hpp"
+#include "endpoints/reply_framing.hpp"
+#include "export/file_collection.hpp"
+
+void HandleEndpointRequest(RequestTree params, RequestTree fields, std::string& header,
+                           std::string& body) {
+  const std::string method = fields.get<std::string>("http_method");
+  std::string path = fields.get<std::string>("http_uri");
+  const std::string origin = fields.get<std::string>("http_origin", "");
+  const std::string user_agent = fields.get<std::string>("http_user_agent", "");
+  const char* content_type = ContentTypeFor(user_agent);
+
+  if (method == "GET" || method == "POST") {
+    const std::string action = ReadParam(params, "action");
+    if (path == "/") path += action;
+  }
+
+  ReplyTemplate reply_template = ReplyTemplate::kA;
+  // Comparisons in this order; the first match serves the request.
+  if (path == "/get_version_info") {
+    body = GetVersionInfoJson();
+  } else if (path == "/get_font_list") {
+    body = GetFontListJson();
+  // "/get_clipboard_text" is served here, between the font list and the files.
+  } else if (path == "/get_files") {
+    body = CollectFilesJson(ReadParam(params, "file_list"));
+  // The import, edit and export phases, then "/check_msword_alive" and
+  // "/close_msword_window" (template C), are served here, in that order.
+  } else if (path == "/download_text") {
+    body = DownloadTextReply(params);
+  } else if (path == "/download_base64") {
+    body = DownloadBase64Reply(params);
+  } else if (path == "/purge_export") {
+    body = PurgeExportReply();
+  } else {
+    body = kDefaultReplyBody;
+  }
+
+  CutAtFirstNul(body);
+  header = FillHeaderTemplate(reply_template, body.size(), content_type, origin);
+}

@@ -1,0 +1,84 @@
+// Header templates, the content-type rule and the default text.
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "endpoints/reply_framing.hpp"
+
+namespace {
+
+const std::string kAllowHeaders =
+    "Access-Control-Allow-Headers: Origin,Accept,X-Requested-With,Content-Type,"
+    "Access-Control-Request-Method,Access-Control-Request-Headers,Authorization\r\n";
+const std::string kAllowMethods = "Access-Control-Allow-Methods: GET,POST,OPTIONS,HEAD\r\n";
+
+TEST(HeaderTemplates, FilledExactlyWithLengthTypeAndOrigin) {
+  EXPECT_EQ(FillHeaderTemplate(ReplyTemplate::kA, 23, "text/html; charset=utf-8", "http://x"),
+            "Content-Length: 23\r\nContent-Type: text/html; charset=utf-8\r\n"
+            "Access-Control-Allow-Credentials: true\r\nAccess-Control-Allow-Origin: http://x\r\n" +
+                kAllowHeaders + kAllowMethods + "Connection: close\r\n");
+  // B: no blank after "Content-Type:", allowed headers before the origin.
+  EXPECT_EQ(FillHeaderTemplate(ReplyTemplate::kB, 7, "t", "o"),
+            "Content-Length: 7\r\nContent-Type:t\r\nAccess-Control-Allow-Credentials: true\r\n" +
+                kAllowHeaders + "Access-Control-Allow-Origin: o\r\n" + kAllowMethods +
+                "Connection: close\r\n");
+  // C: no blank after "Content-Type:", origin first.
+  EXPECT_EQ(FillHeaderTemplate(ReplyTemplate::kC, 0, "t", "null"),
+            "Content-Length: 0\r\nContent-Type:t\r\nAccess-Control-Allow-Credentials: true\r\n"
+            "Access-Control-Allow-Origin: null\r\n" +
+                kAllowHeaders + kAllowMethods + "Connection: close\r\n");
+}
+
+TEST(HeaderTemplates, UnfilledLengthsAre332Or333Bytes) {
+  EXPECT_EQ(std::strlen(HeaderTemplateText(ReplyTemplate::kA)), 333u);
+  EXPECT_EQ(std::strlen(HeaderTemplateText(ReplyTemplate::kB)), 332u);
+  EXPECT_EQ(std::strlen(HeaderTemplateText(ReplyTemplate::kC)), 332u);
+}
+
+TEST(HeaderTemplates, LengthsBeyondIntAndPercentSignsInTheOriginAreWrittenAsIs) {
+  const std::string header =
+      FillHeaderTemplate(ReplyTemplate::kA, 5000000000u, "t", "http://h/%d%s%n");
+  EXPECT_EQ(header.rfind("Content-Length: 5000000000\r\n", 0), 0u);
+  EXPECT_NE(header.find("Access-Control-Allow-Origin: http://h/%d%s%n\r\n"), std::string::npos);
+}
+
+TEST(HeaderTemplates, OriginCannotAddHeaderFields) {
+  const std::string header = FillHeaderTemplate(
+      ReplyTemplate::kA, 1, "t", std::string("http://a\rSet-Cookie: x=1\nX: y\0tail", 36));
+  EXPECT_NE(header.find("Access-Control-Allow-Origin: http://aSet-Cookie: x=1X: y\r\n"),
+            std::string::npos)
+      << header;
+  EXPECT_EQ(header.find("tail"), std::string::npos);
+}
+
+TEST(ContentType, OnlyAUserAgentStartingWithMsie8GetsJson) {
+  EXPECT_STREQ(ContentTypeFor("MSIE 8.0"), "application/json; charset=utf-8");
+  EXPECT_STREQ(ContentTypeFor("MSIE 8.0; Windows NT 6.1"), "application/json; charset=utf-8");
+  EXPECT_STREQ(ContentTypeFor("Mozilla/4.0 (compatible; MSIE 8.0; Windows NT 6.1)"),
+               "text/html; charset=utf-8");
+  EXPECT_STREQ(ContentTypeFor("MSIE 8"), "text/html; charset=utf-8");
+  EXPECT_STREQ(ContentTypeFor(""), "text/html; charset=utf-8");
+  EXPECT_STREQ(ContentTypeFor("null"), "text/html; charset=utf-8");
+}
+
+TEST(DefaultReply, IsThe23ByteTextWithItsPercentS) {
+  EXPECT_EQ(std::string(kDefaultReplyBody), "\r\n<h1>Hello, %s!</h1>\r\n");
+  EXPECT_EQ(std::strlen(kDefaultReplyBody), 23u);
+}
+
+TEST(FailureJson, MessageBeforeSuccessInStyledLayout) {
+  EXPECT_EQ(FailureJson("it broke"),
+            "{\n   \"message\" : \"it broke\",\n   \"success\" : false\n}\n");
+}
+
+TEST(CutAtFirstNul, KeepsBodyAndLengthInAgreement) {
+  std::string body("ab\0cd", 5);
+  CutAtFirstNul(body);
+  EXPECT_EQ(body, "ab");
+  std::string plain = "abc";
+  CutAtFirstNul(plain);
+  EXPECT_EQ(plain, "abc");
+}
+
+}  // namespace
