@@ -1,0 +1,61 @@
+#include "app/font_cache.hpp"
+
+#include <json/json.h>
+
+#include <cstring>
+#include <memory>
+
+#include "app/globals.hpp"
+
+namespace {
+
+std::string CutAtCharacter(const std::string& text, std::size_t limit) {
+  std::size_t end = limit;
+  // Step back over continuation bytes so no character is split.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+std::string WriteWithFirstFamilies(const Json::Value& reply, Json::ArrayIndex count) {
+  Json::Value cut = reply;
+  Json::Value families(Json::arrayValue);
+  for (Json::ArrayIndex i = 0; i < count; ++i) families.append(reply["font_list"][i]);
+  cut["font_list"] = count > 0 ? families : Json::Value();
+  cut["font_count"] = static_cast<int>(count);
+  Json::StyledWriter writer;
+  return writer.write(cut);
+}
+
+}  // namespace
+
+std::string FitFontListText(const std::string& text, std::size_t capacity) {
+  if (capacity == 0) return {};
+  if (text.size() < capacity) return text;
+
+  Json::Value reply;
+  Json::CharReaderBuilder builder;
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  std::string errors;
+  const bool parsed =
+      reader->parse(text.data(), text.data() + text.size(), &reply, &errors) && reply.isObject();
+  if (!parsed || !reply["font_list"].isArray()) return CutAtCharacter(text, capacity - 1);
+
+  // The largest number of leading families whose reply still fits.
+  Json::ArrayIndex low = 0;
+  Json::ArrayIndex high = reply["font_list"].size();
+  while (low < high) {
+    const Json::ArrayIndex mid = low + (high - low + 1) / 2;
+    if (WriteWithFirstFamilies(reply, mid).size() < capacity) {
+      low = mid;
+    } else {
+      high = mid - 1;
+    }
+  }
+  const std::string fitted = WriteWithFirstFamilies(reply, low);
+  return fitted.size() < capacity ? fitted : std::string();
+}
+
+void StoreFontListCache(const std::string& text) {
+  const std::string fitted = FitFontListText(text, kFontListCacheSize);
+  std::memcpy(g_fontListCache, fitted.c_str(), fitted.size() + 1);
+}
