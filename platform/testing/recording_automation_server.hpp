@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <set>
 #include <string>
 #include <tuple>
@@ -79,4 +80,8 @@ class RecordingAutomationServer {
 };
 
 }  // namespace Testing
+
+// Lets test frameworks print Variants by kind and value.
+inline void PrintTo(const Variant& value, std::ostream* os) { *os << value.Describe(); }
+
 }  // namespace Automation
