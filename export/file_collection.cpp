@@ -1,0 +1,53 @@
+#include "export/file_collection.hpp"
+
+#include <json/json.h>
+#include <sys/stat.h>
+
+#include <optional>
+#include <string_view>
+
+#include "export/collected_file.hpp"
+#include "export/export_paths.hpp"
+#include "export/json_text.hpp"
+#include "export/text_conversion.hpp"
+
+namespace {
+
+// Existence as the file system sees the name. A relative name is looked up
+// in the current directory here, while AddCollectedFile reads it from the
+// support folder; both must agree for the file to be collected.
+bool Exists(const std::u16string& name) {
+  const std::string narrow = WideToUtf8(name);
+  if (narrow.empty() || narrow.find('\0') != std::string::npos) return false;
+  struct stat st;
+  return stat(narrow.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+std::string CollectFilesJson(const std::string& list) {
+  Json::Value image_files;  // null until the first entry
+  Json::Value text_files;
+  const platform::CodePage code_page = platform::SystemCodePage();
+  const std::optional<std::string> tag("img");
+
+  std::string_view rest(list);
+  while (!rest.empty()) {
+    const std::size_t comma = rest.find(',');
+    const std::string_view item = rest.substr(0, comma);
+    rest = comma == std::string_view::npos ? std::string_view()
+                                           : rest.substr(comma + 1);
+    if (item.size() > kMaxExportPathBytes) continue;
+    // Throws for an item that is not UTF-8: the whole request is refused.
+    if (!Exists(Utf8ToWide(item))) continue;
+    const std::string name(item);
+    AddCollectedFile(image_files, text_files, name, name, name, tag, code_page);
+  }
+
+  Json::Value reply(Json::objectValue);
+  reply["encoding"] = "utf-8";
+  reply["image_files"] = image_files;
+  reply["success"] = true;
+  reply["text_files"] = text_files;
+  return StyledJson(reply);
+}

@@ -1,0 +1,24 @@
+// Reading files of the export folder, or files the editor page names, whole
+// and safely: only regular files are read (a FIFO would block the request
+// thread, a device would never end), and sizes are bounded so that one
+// request cannot exhaust memory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Files larger than these are treated as unreadable.
+inline constexpr std::uint64_t kMaxBase64FileBytes = std::uint64_t{512} << 20;
+inline constexpr std::uint64_t kMaxTextFileBytes = std::uint64_t{128} << 20;
+
+// Reads the regular file at `path` whole. False, with `bytes` empty, when it
+// cannot be opened, is not a regular file, is larger than `max_bytes`, or a
+// read fails. A file that shrinks while it is read gives what was there; one
+// that grows gives its size at opening.
+bool ReadWholeFile(const std::string& path, std::uint64_t max_bytes,
+                   std::string& bytes);
+
+// Like ReadWholeFile with kMaxBase64FileBytes, but encodes the file to
+// Base64 on the way, so that the whole file is never held besides its
+// encoding.
+bool ReadFileAsBase64(const std::string& path, std::string& base64);
