@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -18,8 +19,6 @@ namespace {
 
 // A box is for one short sentence; anything longer is cut.
 constexpr std::size_t kMaxTextBytes = 4096;
-// Time the program gets beyond its own time-out before it is killed.
-constexpr auto kGrace = std::chrono::seconds(5);
 
 bool NonEmptyEnv(const char* name) {
   const char* value = std::getenv(name);
@@ -28,8 +27,13 @@ bool NonEmptyEnv(const char* name) {
 
 }  // namespace
 
-ZenityDialogs::ZenityDialogs(std::string program, std::chrono::seconds timeout, std::string title)
-    : program_(std::move(program)), timeout_(timeout), title_(std::move(title)) {}
+ZenityDialogs::ZenityDialogs(std::string program, std::chrono::seconds timeout, std::string title,
+                             std::chrono::milliseconds grace)
+    : program_(std::move(program)),
+      // zenity takes a time-out of 0 as none at all.
+      timeout_(std::max(timeout, std::chrono::seconds(1))),
+      title_(std::move(title)),
+      grace_(std::max(grace, std::chrono::milliseconds(0))) {}
 
 bool ZenityDialogs::HasDisplay() { return NonEmptyEnv("DISPLAY") || NonEmptyEnv("WAYLAND_DISPLAY"); }
 
@@ -60,7 +64,7 @@ void ZenityDialogs::ShowMessageBox(const std::string& text) {
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return;  // no dialog program: nothing to show
 
-  const auto deadline = std::chrono::steady_clock::now() + timeout_ + kGrace;
+  const auto deadline = std::chrono::steady_clock::now() + timeout_ + grace_;
   for (;;) {
     int status = 0;
     pid_t r = waitpid(pid, &status, WNOHANG);

@@ -10,11 +10,12 @@ namespace platform {
 
 class ZenityDialogs : public Dialogs {
  public:
-  // `program` is looked up in PATH. A box closes itself after `timeout`; a
-  // program that does not end by then (plus a grace period) is killed.
+  // `program` is looked up in PATH. A box closes itself after `timeout` (at
+  // least one second); a program still running `grace` later is killed.
   explicit ZenityDialogs(std::string program = "zenity",
                          std::chrono::seconds timeout = std::chrono::seconds(60),
-                         std::string title = "Docklane");
+                         std::string title = "Docklane",
+                         std::chrono::milliseconds grace = std::chrono::seconds(5));
 
   void ShowMessageBox(const std::string& text) override;
 
@@ -25,6 +26,7 @@ class ZenityDialogs : public Dialogs {
   std::string program_;
   std::chrono::seconds timeout_;
   std::string title_;
+  std::chrono::milliseconds grace_;
 };
 
 }  // namespace platform
