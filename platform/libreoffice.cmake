@@ -1,0 +1,51 @@
+# Office automation servers ("Word.Application", "Excel.Application",
+# "PowerPoint.Application") on one long-lived headless LibreOffice, driven
+# through its C++ UNO API.
+if(NOT DL_LIBREOFFICE)
+  return()
+endif()
+
+set(DL_LO_PROGRAM_DIR "/usr/lib/libreoffice/program" CACHE PATH "LibreOffice's program folder")
+set(DL_LO_SDK_DIR "/usr/lib/libreoffice/sdk" CACHE PATH "LibreOffice SDK")
+
+find_program(DL_CPPUMAKER cppumaker HINTS ${DL_LO_SDK_DIR}/bin NO_DEFAULT_PATH)
+find_path(DL_UNO_INCLUDE_DIR sal/config.h HINTS ${DL_LO_SDK_DIR}/include /usr/include/libreoffice)
+set(_lo_types ${DL_LO_PROGRAM_DIR}/types.rdb ${DL_LO_PROGRAM_DIR}/types/offapi.rdb)
+if(NOT DL_CPPUMAKER OR NOT DL_UNO_INCLUDE_DIR OR NOT EXISTS ${DL_LO_PROGRAM_DIR}/types.rdb)
+  message(WARNING "LibreOffice SDK not found: the office automation servers are not built")
+  return()
+endif()
+
+# C++ headers of the office's UNO types, generated from the installed type
+# libraries so that they always match the office they talk to.
+set(_uno_gen ${CMAKE_BINARY_DIR}/uno_headers)
+add_custom_command(
+  OUTPUT ${_uno_gen}/stamp
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${_uno_gen}/com
+  COMMAND ${DL_CPPUMAKER} -O${_uno_gen} ${_lo_types}
+  COMMAND ${CMAKE_COMMAND} -E touch ${_uno_gen}/stamp
+  DEPENDS ${_lo_types}
+  COMMENT "Generating UNO headers with cppumaker"
+  VERBATIM)
+add_custom_target(dl_uno_headers DEPENDS ${_uno_gen}/stamp)
+
+set(_uno_libs)
+foreach(lib uno_cppu uno_cppuhelpergcc3 uno_sal uno_salhelpergcc3)
+  find_library(DL_LIB_${lib} ${lib} HINTS ${DL_LO_SDK_DIR}/lib ${DL_LO_PROGRAM_DIR} NO_DEFAULT_PATH)
+  list(APPEND _uno_libs ${DL_LIB_${lib}})
+endforeach()
+
+file(GLOB _lo_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/libreoffice/*.cpp)
+add_library(dl_platform_libreoffice STATIC ${_lo_srcs})
+add_dependencies(dl_platform_libreoffice dl_uno_headers)
+# The UNO headers are third-party code: include them as system headers so
+# that their warnings do not drown ours.
+target_include_directories(dl_platform_libreoffice SYSTEM PRIVATE ${DL_UNO_INCLUDE_DIR} ${_uno_gen})
+target_compile_definitions(dl_platform_libreoffice PRIVATE UNX GCC LINUX CPPU_ENV=gcc3
+  DL_LO_PROGRAM_DIR="${DL_LO_PROGRAM_DIR}")
+target_link_libraries(dl_platform_libreoffice
+  PUBLIC dl_platform_automation Threads::Threads
+  PRIVATE ${_uno_libs})
+# The UNO runtime libraries carry versioned names that live only in the
+# office's program folder.
+target_link_options(dl_platform_libreoffice INTERFACE "LINKER:-rpath,${DL_LO_PROGRAM_DIR}")

@@ -1,0 +1,32 @@
+// Lays out a page the office exported the way Word leaves a page saved as a
+// web page: <dir>/<stem>.html in UTF-8, its pictures and other support files
+// in <dir>/<stem>.files/ under stable names (image001.png, image002.jpg, ...)
+// referenced from the page as "<stem>.files/<name>", and a filelist.xml in
+// that folder listing every support file and itself.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace platform::libreoffice {
+
+struct InstalledWebPage {
+  std::filesystem::path page;
+  std::filesystem::path supportFolder;
+  std::vector<std::string> supportFiles;  // in page order, without filelist.xml
+};
+
+// Installs the page `staged` (an HTML file whose relative references name
+// files beside it, as the office writes them) at `target`. An older page and
+// support folder at `target` are replaced; the staged files are moved away.
+// Raises std::runtime_error when the target cannot be written; the old page
+// is then left as it was.
+InstalledWebPage InstallWebPage(const std::filesystem::path& staged,
+                                const std::filesystem::path& target);
+
+// The file list text for `names` (support-folder relative) of the page
+// called `pageName`, in the form Word writes.
+std::string FileListXml(const std::string& pageName, const std::vector<std::string>& names);
+
+}  // namespace platform::libreoffice

@@ -1,0 +1,15 @@
+# Tests of the LibreOffice automation servers against the real office
+# (label "libreoffice": they start soffice, so they do not run under the
+# sanitizers). Each test runs in its own process with its own HOME and
+# XDG_RUNTIME_DIR (see libreoffice_test_main.cpp).
+if(NOT TARGET dl_platform_libreoffice)
+  return()
+endif()
+file(GLOB _lo_test_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/libreoffice_*_test.cpp)
+add_executable(platform_libreoffice_tests ${_lo_test_srcs}
+  ${CMAKE_CURRENT_LIST_DIR}/libreoffice_test_main.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/libreoffice_test_support.cpp)
+target_link_libraries(platform_libreoffice_tests PRIVATE dl_platform_libreoffice dl_export
+  GTest::gtest Threads::Threads)
+gtest_discover_tests(platform_libreoffice_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES LABELS "libreoffice" TIMEOUT 120)

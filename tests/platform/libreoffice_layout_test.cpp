@@ -1,0 +1,156 @@
+// Content sniffing and the web page layout, without the office.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "export/file_list.hpp"
+#include "libreoffice_test_support.hpp"
+#include "platform/libreoffice/format_sniffer.hpp"
+#include "platform/libreoffice/web_page_layout.hpp"
+
+namespace {
+
+using namespace lotest;
+using platform::libreoffice::ContentKind;
+using platform::libreoffice::SniffFile;
+
+// A ZIP archive with stored entries of the given names (contents empty):
+// enough for the sniffer, which reads the central directory.
+std::string Zip(const std::vector<std::string>& names) {
+  std::string local, central;
+  auto le16 = [](std::string& s, unsigned v) { s += char(v & 255); s += char((v >> 8) & 255); };
+  auto le32 = [&](std::string& s, unsigned v) { le16(s, v & 0xFFFF); le16(s, v >> 16); };
+  for (const auto& name : names) {
+    const unsigned offset = static_cast<unsigned>(local.size());
+    local += "PK\x03\x04";
+    le16(local, 20); le16(local, 0); le16(local, 0); le16(local, 0); le16(local, 0);
+    le32(local, 0); le32(local, 0); le32(local, 0);
+    le16(local, static_cast<unsigned>(name.size())); le16(local, 0);
+    local += name;
+    central += "PK\x01\x02";
+    le16(central, 20); le16(central, 20); le16(central, 0); le16(central, 0); le16(central, 0); le16(central, 0);
+    le32(central, 0); le32(central, 0); le32(central, 0);
+    le16(central, static_cast<unsigned>(name.size())); le16(central, 0); le16(central, 0);
+    le16(central, 0); le16(central, 0); le32(central, 0); le32(central, offset);
+    central += name;
+  }
+  std::string end = "PK\x05\x06";
+  le16(end, 0); le16(end, 0);
+  le16(end, static_cast<unsigned>(names.size())); le16(end, static_cast<unsigned>(names.size()));
+  le32(end, static_cast<unsigned>(central.size())); le32(end, static_cast<unsigned>(local.size()));
+  le16(end, 0);
+  return local + central + end;
+}
+
+TEST(LibreOfficeSniffer, RecognisesOfficeContainersByTheirParts) {
+  const auto dir = FreshDir("sniff-zip");
+  struct Case { std::vector<std::string> names; ContentKind kind; } cases[] = {
+      {{"[Content_Types].xml", "_rels/.rels", "word/document.xml"}, ContentKind::kWordprocessingML},
+      {{"[Content_Types].xml", "xl/workbook.xml"}, ContentKind::kSpreadsheetML},
+      {{"[Content_Types].xml", "ppt/presentation.xml"}, ContentKind::kPresentationML},
+      // A ZIP without the content-types part is no Office document.
+      {{"word/document.xml"}, ContentKind::kUnknown},
+      {{"a.txt"}, ContentKind::kUnknown},
+  };
+  for (const auto& c : cases) {
+    WriteFile(dir / "f.docx", Zip(c.names));
+    EXPECT_EQ(SniffFile((dir / "f.docx").string()), c.kind) << c.names.back();
+  }
+}
+
+TEST(LibreOfficeSniffer, RecognisesByContentNotByName) {
+  const auto dir = FreshDir("sniff-content");
+  struct Case { std::string name, bytes; ContentKind kind; } cases[] = {
+      {"a.docx", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, '\0'), ContentKind::kCompoundFile},
+      {"a.doc", "{\\rtf1\\ansi hello}", ContentKind::kRtf},
+      {"a.docx", "junk\n%PDF-1.7\n", ContentKind::kPdf},
+      {"a.doc", "\xEF\xBB\xBF  <!DOCTYPE html><html></html>", ContentKind::kHtml},
+      {"a.htm", "<p>no html element</p>", ContentKind::kUnknown},
+      {"a.txt", "plain \xED\x95\x9C text\n", ContentKind::kPlainText},
+      // Text with another name, or bytes that are not UTF-8 text, are not text.
+      {"a.docx", "plain text\n", ContentKind::kUnknown},
+      {"a.txt", std::string("bin\0ary", 7), ContentKind::kUnknown},
+      {"a.txt", "\xC3\x28 broken", ContentKind::kUnknown},
+      {"a.docx", "", ContentKind::kEmpty},
+  };
+  for (const auto& c : cases) {
+    WriteFile(dir / c.name, c.bytes);
+    EXPECT_EQ(SniffFile((dir / c.name).string()), c.kind) << c.bytes;
+  }
+  EXPECT_EQ(SniffFile((dir / "missing.docx").string()), ContentKind::kMissing);
+}
+
+TEST(LibreOfficeSniffer, RandomBytesAreNeverADocument) {
+  const auto dir = FreshDir("sniff-random");
+  std::mt19937 random(7);
+  for (int round = 0; round < 50; ++round) {
+    std::string bytes(1 + random() % 5000, '\0');
+    for (auto& b : bytes) b = static_cast<char>(random());
+    WriteFile(dir / "r.docx", bytes);
+    EXPECT_EQ(SniffFile((dir / "r.docx").string()), ContentKind::kUnknown) << round;
+  }
+}
+
+TEST(LibreOfficeSniffer, DamagedZipDirectoryIsNotTrusted) {
+  const auto dir = FreshDir("sniff-damaged");
+  std::string zip = Zip({"[Content_Types].xml", "word/document.xml"});
+  // Central directory offset pointing past the end of the file.
+  std::string bad = zip;
+  bad[bad.size() - 6] = '\xFF';
+  bad[bad.size() - 5] = '\xFF';
+  WriteFile(dir / "a.docx", bad);
+  EXPECT_EQ(SniffFile((dir / "a.docx").string()), ContentKind::kUnknown);
+  // Cut off in the middle of the directory.
+  WriteFile(dir / "b.docx", zip.substr(0, zip.size() - 40));
+  EXPECT_EQ(SniffFile((dir / "b.docx").string()), ContentKind::kUnknown);
+}
+
+TEST(LibreOfficeWebPageLayout, RenamesPicturesAndListsThemInTheFileList) {
+  const auto staging = FreshDir("layout-staging");
+  const auto root = FreshDir("layout-root");
+  WriteFile(staging / "page.html",
+            "<html><head><title>t</title></head><body>\xED\x95\x9C"
+            "<img src=\"page_html_9f.png\"><IMG SRC='page_html_1a.jpg'>"
+            "<img src=\"page_html_9f.png\"><a href=\"http://example.com/x.png\">x</a>"
+            "<img data-src=\"page_html_1a.jpg\"><img src=\"../escape.png\"></body></html>");
+  WriteFile(staging / "page_html_9f.png", "png");
+  WriteFile(staging / "page_html_1a.jpg", "jpg");
+  // Leftovers of an older conversion are replaced.
+  fs::create_directories(root / "import.files");
+  WriteFile(root / "import.files" / "image009.png", "old");
+
+  const auto result = platform::libreoffice::InstallWebPage(staging / "page.html", root / "import.html");
+  EXPECT_EQ(result.supportFiles, (std::vector<std::string>{"image001.png", "image002.jpg"}));
+  const std::string html = ReadFile(root / "import.html");
+  EXPECT_NE(html.find("<img src=\"import.files/image001.png\"><IMG SRC='import.files/image002.jpg'>"
+                      "<img src=\"import.files/image001.png\">"),
+            std::string::npos)
+      << html;
+  EXPECT_NE(html.find("href=\"http://example.com/x.png\""), std::string::npos);
+  EXPECT_NE(html.find("data-src=\"page_html_1a.jpg\""), std::string::npos);
+  EXPECT_NE(html.find("src=\"../escape.png\""), std::string::npos);
+  EXPECT_NE(html.find("\xED\x95\x9C"), std::string::npos);
+  EXPECT_EQ(ReadFile(root / "import.files" / "image001.png"), "png");
+  EXPECT_EQ(ReadFile(root / "import.files" / "image002.jpg"), "jpg");
+  EXPECT_FALSE(fs::exists(root / "import.files" / "image009.png"));
+  EXPECT_FALSE(fs::exists(staging / "page_html_9f.png"));
+
+  const auto names = ScanFileList(ReadFile(root / "import.files" / "filelist.xml"));
+  EXPECT_EQ(names, (std::vector<std::string>{"image001.png", "image002.jpg", "filelist.xml"}));
+  // Nothing but the page and its folder is left in the export root.
+  std::vector<std::string> entries;
+  for (const auto& e : fs::directory_iterator(root)) entries.push_back(e.path().filename().string());
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{"import.files", "import.html"}));
+}
+
+TEST(LibreOfficeWebPageLayout, MissingTargetFolderFailsAndLeavesNothing) {
+  const auto staging = FreshDir("layout-missing");
+  WriteFile(staging / "page.html", "<html><body>x</body></html>");
+  EXPECT_THROW(platform::libreoffice::InstallWebPage(staging / "page.html", staging / "no" / "import.html"),
+               std::runtime_error);
+  EXPECT_FALSE(fs::exists(staging / "no"));
+}
+
+}  // namespace
