@@ -6,8 +6,20 @@
 #include <locale.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#define DL_HAVE_LSAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/lsan_interface.h>
+#define DL_HAVE_LSAN 1
+#endif
+#endif
 
 #include "platform/codepage.hpp"
 
@@ -57,9 +69,23 @@ CodePage CodePageForCharset(const char* charset) {
   return kFallback;
 }
 
-}  // namespace
+// The variables that decide the answer, unset told apart from empty.
+std::string EnvironmentKey() {
+  std::string key;
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG", "LOCPATH"}) {
+    const char* value = std::getenv(name);
+    key += value == nullptr ? std::string("\x01") : std::string(value);
+    key += '\0';
+  }
+  return key;
+}
 
-CodePage SystemCodePage() {
+CodePage ResolveFromLocale() {
+#ifdef DL_HAVE_LSAN
+  // glibc's newlocale keeps the search list it builds from LOCPATH for the
+  // life of the process; it is not ours to free.
+  __lsan::ScopedDisabler keep_glibc_allocations;
+#endif
   // A locale object of our own rather than setlocale(): the process locale
   // stays "C" (number formatting in JSON must not change), and the answer
   // follows LC_ALL, LC_CTYPE and LANG (and LOCPATH) exactly as the C
@@ -69,6 +95,23 @@ CodePage SystemCodePage() {
   const CodePage code_page = CodePageForCharset(nl_langinfo_l(CODESET, locale));
   freelocale(locale);
   return code_page;
+}
+
+}  // namespace
+
+CodePage SystemCodePage() {
+  // Resolved once per environment: loading a locale reads files, and the
+  // answer is asked for on every conversion with code page 0.
+  static std::mutex mutex;
+  static std::string cached_key;
+  static CodePage cached = 0;
+  const std::string key = EnvironmentKey();
+  std::lock_guard<std::mutex> lock(mutex);
+  if (cached == 0 || key != cached_key) {
+    cached = ResolveFromLocale();
+    cached_key = key;
+  }
+  return cached;
 }
 
 }  // namespace platform
