@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 #include <json/json.h>
 
@@ -10,6 +11,15 @@
 #include "platform/testing/fake_fonts.hpp"
 
 namespace {
+
+// fontconfig keeps its configuration until FcFini; release it once every
+// test has run, so that the leak checker sees only leaks of our own.
+class FontconfigRelease : public ::testing::Environment {
+ public:
+  void TearDown() override { FcFini(); }
+};
+const ::testing::Environment* const kFontconfigRelease =
+    ::testing::AddGlobalTestEnvironment(new FontconfigRelease);
 
 Json::Value Parse(const std::string& text) {
   Json::Value v;

@@ -45,7 +45,7 @@ TEST(HeaderTemplates, LengthsBeyondIntAndPercentSignsInTheOriginAreWrittenAsIs) 
 
 TEST(HeaderTemplates, OriginCannotAddHeaderFields) {
   const std::string header = FillHeaderTemplate(
-      ReplyTemplate::kA, 1, "t", std::string("http://a\rSet-Cookie: x=1\nX: y\0tail", 36));
+      ReplyTemplate::kA, 1, "t", std::string("http://a\rSet-Cookie: x=1\nX: y\0tail", 34));
   EXPECT_NE(header.find("Access-Control-Allow-Origin: http://aSet-Cookie: x=1X: y\r\n"),
             std::string::npos)
       << header;

@@ -7,12 +7,22 @@
 #include <thread>
 #include <vector>
 
+#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include "platform/fonts.hpp"
 #include "platform/testing/fake_fonts.hpp"
 
 namespace {
+
+// fontconfig keeps its configuration until FcFini; release it once every
+// test has run, so that the leak checker sees only leaks of our own.
+class FontconfigRelease : public ::testing::Environment {
+ public:
+  void TearDown() override { FcFini(); }
+};
+const ::testing::Environment* const kFontconfigRelease =
+    ::testing::AddGlobalTestEnvironment(new FontconfigRelease);
 
 struct Backend {
   const char* name;
