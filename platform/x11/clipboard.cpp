@@ -26,6 +26,8 @@ using Clock = std::chrono::steady_clock;
 // handler would end the process.
 int IgnoreProtocolError(Display*, XErrorEvent*) { return 0; }
 
+int ReportConnectionLoss(Display*) { return 0; }
+
 void InstallErrorHandlerOnce() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -34,6 +36,11 @@ void InstallErrorHandlerOnce() {
     const XErrorHandler current = XSetErrorHandler(nullptr);
     const XErrorHandler fatal_default = XSetErrorHandler(current);
     if (current == fatal_default) XSetErrorHandler(IgnoreProtocolError);
+    // Xlib's default handler of a lost connection ends the process too; the
+    // exit handler of each connection (below) decides what happens instead.
+    const XIOErrorHandler current_io = XSetIOErrorHandler(nullptr);
+    const XIOErrorHandler fatal_io_default = XSetIOErrorHandler(current_io);
+    if (current_io == fatal_io_default) XSetIOErrorHandler(ReportConnectionLoss);
   });
 }
 
