@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "export/collected_file.hpp"
 #include "export/export_paths.hpp"
@@ -46,8 +47,9 @@ std::string CollectFilesJson(const std::string& list) {
 
   Json::Value reply(Json::objectValue);
   reply["encoding"] = "utf-8";
-  reply["image_files"] = image_files;
+  // Moved, not copied: the entries hold every collected file's content.
+  reply["image_files"] = std::move(image_files);
   reply["success"] = true;
-  reply["text_files"] = text_files;
+  reply["text_files"] = std::move(text_files);
   return StyledJson(reply);
 }
