@@ -31,20 +31,6 @@ TEST(AutomationVariant, OmittedArgumentIsErrorParamNotFound) {
   EXPECT_EQ(missing.Describe(), "VT_ERROR 0x80020004");
 }
 
-TEST(AutomationVariant, KindsAndValues) {
-  EXPECT_EQ(Variant().vt(), VT_EMPTY);
-  EXPECT_EQ(Variant::I2(8).iVal(), 8);
-  EXPECT_EQ(Variant::I4(-1).lVal(), -1);
-  EXPECT_FLOAT_EQ(Variant::R4(-500.0f).fltVal(), -500.0f);
-  EXPECT_FALSE(Variant::Bool(false).boolVal());
-  EXPECT_TRUE(Variant::Bool(true).boolVal());
-  EXPECT_EQ(Variant::Bool(true).ToInt(), -1);  // VARIANT_TRUE
-  EXPECT_EQ(Variant::Bstr(u"16.0").bstrVal(), u"16.0");
-  EXPECT_EQ(Variant::I2(44).Describe(), "VT_I2 44");
-  EXPECT_EQ(Variant::R4(1.0f).Describe(), "VT_R4 1");
-  EXPECT_EQ(Variant::Bool(false).Describe(), "VT_BOOL 0");
-}
-
 TEST(AutomationVariant, WrongKindRaisesTypeMismatch) {
   try {
     Variant::I2(1).bstrVal();
@@ -89,15 +75,6 @@ TEST(AutomationVariant, ByReferenceReadsAndWritesTheTarget) {
   Variant self = Variant::ByRef(nullptr);
   self = Variant::ByRef(&self);
   EXPECT_EQ(&self.Deref(), &self);
-}
-
-TEST(AutomationVariant, EqualityComparesKindAndValue) {
-  EXPECT_EQ(Variant::I2(8), Variant::I2(8));
-  EXPECT_NE(Variant::I2(8), Variant::I4(8));
-  EXPECT_NE(Variant::Bstr(u"a"), Variant::Bstr(u"b"));
-  Variant a = Variant::I4(5), b = Variant::I4(5);
-  EXPECT_EQ(Variant::ByRef(&a), Variant::ByRef(&b));
-  EXPECT_NE(Variant::ByRef(&a), a);
 }
 
 TEST(AutomationVariant, DispatchValueHoldsAReference) {
