@@ -8,6 +8,7 @@
 #include <glob.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
@@ -38,10 +39,13 @@ std::string VersionOfProductKey(const std::string& key) {
 }
 
 std::string ReadProductVersion(const std::string& rc_path) {
-  std::ifstream in(rc_path, std::ios::binary);
+  std::ifstream in(rc_path, std::ios::binary | std::ios::ate);
   if (!in) return {};
-  std::string text(static_cast<size_t>(kMaxRcBytes), '\0');
-  in.read(&text[0], kMaxRcBytes);
+  const std::streamoff size = in.tellg();
+  if (size <= 0) return {};
+  in.seekg(0);
+  std::string text(static_cast<size_t>(std::min<std::streamoff>(size, kMaxRcBytes)), '\0');
+  in.read(&text[0], static_cast<std::streamsize>(text.size()));
   text.resize(static_cast<size_t>(in.gcount()));
   static const std::string kKey = "ProductKey=";
   std::string::size_type pos = 0;
