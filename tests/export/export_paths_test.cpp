@@ -87,6 +87,7 @@ TEST_F(ExportFolderTest, RootThatIsAFileIsRefused) {
 
 TEST(ExportRootChoice, WithoutRuntimeFolderTheRootIsPerUserInTmp) {
   TempDir scratch;
+  ScopedEnv home("HOME", scratch.path().c_str());
   const std::string not_a_dir = scratch.path() + "/file";
   WriteFile(not_a_dir, "");
   const std::string root = "/tmp/docklane-" + std::to_string(geteuid());
@@ -103,6 +104,7 @@ TEST(ExportRootChoice, WithoutRuntimeFolderTheRootIsPerUserInTmp) {
 
 TEST(ExportRootChoice, RootWhosePathsWouldNotFitIsRefused) {
   TempDir scratch;
+  ScopedEnv home("HOME", scratch.path().c_str());
   std::string deep = scratch.path();
   while (deep.size() < 230) {
     deep += "/" + std::string(40, 'd');
