@@ -10,10 +10,7 @@
 #include "app/process_exit.hpp"
 #include "app/server_thread.hpp"
 #include "app/trace.hpp"
-#if __has_include("desktop/clipboard_reader.hpp")
 #include "desktop/clipboard_reader.hpp"
-#define DL_HAVE_CLIPBOARD_READER 1
-#endif
 #include "desktop/font_list.hpp"
 
 char g_pipeReply[kPipeReplyBufferSize];
@@ -42,12 +39,7 @@ void SetReply(const std::string& text) {
 
 PipeServices DefaultPipeServices() {
   PipeServices services;
-#ifdef DL_HAVE_CLIPBOARD_READER
   services.read_clipboard_json = [] { return ReadClipboardJson(); };
-#else
-  // The clipboard reader is not part of this build yet.
-  services.read_clipboard_json = [] { return std::string(); };
-#endif
   services.font_list_json = [] { return GetFontListJson(); };
   return services;
 }
