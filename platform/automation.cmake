@@ -3,8 +3,6 @@ add_library(dl_platform_automation STATIC ${CMAKE_CURRENT_LIST_DIR}/automation.c
 target_link_libraries(dl_platform_automation PUBLIC Threads::Threads)
 
 # Test double: an automation server that records every call.
-if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/testing/recording_automation_server.cpp)
-  add_library(dl_platform_automation_recording STATIC
-    ${CMAKE_CURRENT_LIST_DIR}/testing/recording_automation_server.cpp)
-  target_link_libraries(dl_platform_automation_recording PUBLIC dl_platform_automation)
-endif()
+add_library(dl_platform_automation_recording STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/testing/recording_automation_server.cpp)
+target_link_libraries(dl_platform_automation_recording PUBLIC dl_platform_automation)
