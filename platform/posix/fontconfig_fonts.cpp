@@ -91,6 +91,10 @@ std::vector<const char*> NamesOf(FcPattern* pattern) {
 class FontconfigFonts final : public FontCollection {
  public:
   std::optional<std::vector<std::u16string>> InstalledFamilies() const override {
+    // Fonts installed while the program runs show up, as they do on a
+    // desktop whose font enumeration is always current; fontconfig rescans
+    // at most once per its rescan interval.
+    FcInitBringUptoDate();
     FcPattern* pattern = FcPatternCreate();
     FcObjectSet* objects = FcObjectSetBuild(FC_FAMILY, FC_FAMILYLANG, nullptr);
     FcFontSet* set = (pattern && objects) ? FcFontList(nullptr, pattern, objects) : nullptr;
