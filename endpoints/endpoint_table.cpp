@@ -1,5 +1,6 @@
 #include "endpoints/endpoint_table.hpp"
 
+#include "desktop/clipboard_reader.hpp"
 #include "desktop/font_list.hpp"
 #include "desktop/version_info.hpp"
 #include "endpoints/download_endpoints.hpp"
@@ -25,7 +26,8 @@ void HandleEndpointRequest(RequestTree params, RequestTree fields, std::string& 
     body = GetVersionInfoJson();
   } else if (path == "/get_font_list") {
     body = GetFontListJson();
-  // "/get_clipboard_text" is served here, between the font list and the files.
+  } else if (path == "/get_clipboard_text") {
+    body = ReadClipboardJson();
   } else if (path == "/get_files") {
     body = CollectFilesJson(ReadParam(params, "file_list"));
   // The import, edit and export phases, then "/check_msword_alive" and
