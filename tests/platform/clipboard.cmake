@@ -25,3 +25,12 @@ add_executable(platform_clipboard_x11_tests
 target_link_libraries(platform_clipboard_x11_tests PRIVATE dl_platform_clipboard clipboard_x11_harness
   GTest::gtest GTest::gtest_main Threads::Threads)
 gtest_discover_tests(platform_clipboard_x11_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS integration)
+
+# The clipboard reply of the desktop services on the same X11 setup. Its
+# source sits with the desktop tests but is no *_test.cpp, so that the unit
+# program there does not take it in.
+add_executable(desktop_clipboard_x11_tests
+  ${PROJECT_SOURCE_DIR}/tests/desktop/clipboard_reader_x11_integration.cpp)
+target_link_libraries(desktop_clipboard_x11_tests PRIVATE dl_desktop dl_platform_clipboard clipboard_x11_harness
+  GTest::gtest GTest::gtest_main Threads::Threads)
+gtest_discover_tests(desktop_clipboard_x11_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS integration)
