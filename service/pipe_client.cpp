@@ -19,6 +19,8 @@ platform::ControlPipeClient& Pipe() {
 }
 
 char g_request[kPipeRequestBufferSize];
+// Whether the last request written was "quit".
+bool g_sentQuit = false;
 char g_reply[kPipeReplyBufferSize];
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -31,7 +33,8 @@ void ClosePipeClient() { Pipe().Close(); }
 std::string LastPipeReply() { return g_reply; }
 
 int ExchangeOnce() {
-  std::strcpy(g_request, g_quitFlag.load() != 0 ? "quit" : "ping");
+  g_sentQuit = g_quitFlag.load() != 0;
+  std::strcpy(g_request, g_sentQuit ? "quit" : "ping");
   // The text and its terminating zero byte as one message.
   if (Pipe().WriteMessage(g_request, std::strlen(g_request) + 1) != platform::PipeWrite::kSent) {
     return -1;
@@ -58,7 +61,10 @@ int PipeClientLoop() {
       SleepMs(kExchangeIntervalMs);
       continue;
     }
-    if (g_quitFlag.load() != 0) break;
+    // Leave only once "quit" itself has gone through: a flag set just after
+    // a ping succeeded would otherwise end the loop without telling
+    // Docklane.
+    if (g_sentQuit) break;
     SleepMs(kExchangeIntervalMs);
   }
   Pipe().Close();

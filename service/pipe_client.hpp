@@ -23,7 +23,7 @@ constexpr int kOpenRetryMs = 10000;
 constexpr int kExchangeIntervalMs = 1000;
 
 // Thread procedure: connects, exchanges, reconnects after failures; leaves
-// only after a "quit" exchange that succeeded. Returns 0.
+// only after an exchange carrying "quit" succeeded. Returns 0.
 int PipeClientLoop();
 
 // One request ("quit" when the quit flag is set, else "ping") and its reply

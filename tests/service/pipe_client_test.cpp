@@ -105,6 +105,8 @@ TEST_F(PipeClient, TheLoopPingsAboutOnceASecondAndLeavesAfterAnAnsweredQuit) {
     EXPECT_LT(gap, std::chrono::milliseconds(1500));
   }
 
+  // Set right after a pong, as a stop may come at any moment: the loop must
+  // still send "quit" rather than leave on the ping that just succeeded.
   g_quitFlag = 1;
   EXPECT_EQ(ServerRead(), std::string("quit\0", 5));
   // A server that answers "quit" lets the loop leave.
