@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <vector>
 #include <optional>
 #include <thread>
 #include <memory>
@@ -38,9 +40,10 @@ class DocklaneProgram : public ::testing::Test {
   }
 
   // Starts a Docklane and waits until its pipe exists.
-  std::unique_ptr<Process> StartDocklane(const std::string& tag = "docklane") {
-    auto lane =
-        std::make_unique<Process>(DOCKLANE_PATH, home_.Environment(), home_.root() + "/" + tag);
+  std::unique_ptr<Process> StartDocklane(const std::string& tag = "docklane",
+                                         const std::vector<std::string>& env = {}) {
+    auto lane = std::make_unique<Process>(DOCKLANE_PATH, home_.Environment(env),
+                                          home_.root() + "/" + tag);
     EXPECT_TRUE(lane->started());
     EXPECT_TRUE(WaitUntil([&] { return ::access(home_.pipe_path().c_str(), F_OK) == 0; },
                           milliseconds(15000)))
@@ -126,8 +129,39 @@ TEST_F(DocklaneProgram, TheClipboardPrefixGivesTheClipboardJson) {
       << clipboard.bytes;
   EXPECT_TRUE(clipboard_json.isObject());
   EXPECT_TRUE(clipboard_json["success"].asBool());
+  // The same reply the HTTP endpoint gives.
+  const HttpReply http_clipboard = HttpGet("/get_clipboard_text");
+  ASSERT_TRUE(http_clipboard.ok);
+  EXPECT_EQ(clipboard.bytes.substr(0, clipboard.bytes.size() - 1), http_clipboard.body);
 
   EXPECT_TRUE(lane->Running());
+}
+
+TEST_F(DocklaneProgram, TheClipboardOverThePipeIsTheDesktopClipboard) {
+  VirtualDisplay display(home_);
+  ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+  const std::string text = "Docklane clipboard \xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4";
+  const std::string text_path = home_.root() + "/clipboard.txt";
+  std::ofstream(text_path, std::ios::binary) << text;
+  // xclip stays in the foreground with -quiet, so it ends with the test.
+  Process owner("/usr/bin/xclip", home_.Environment({"DISPLAY=" + display.name()}),
+                home_.root() + "/xclip", {"-quiet", "-selection", "clipboard", "-i"}, text_path);
+  ASSERT_TRUE(owner.started());
+
+  auto lane = StartDocklane("docklane", {"DISPLAY=" + display.name()});
+  PipeClient client;
+  ConnectAndWaitForHttp(client);
+
+  Json::Value clipboard;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        const PipeClient::Reply reply = client.Exchange("/get_clipboard_text");
+        return reply.status == PipeClient::kMessage && !reply.bytes.empty() &&
+               ParseJson(reply.bytes.substr(0, reply.bytes.size() - 1), clipboard) &&
+               clipboard["text"].asString() == text;
+      },
+      milliseconds(5000)))
+      << clipboard.toStyledString();
 }
 
 TEST_F(DocklaneProgram, QuitEndsDocklaneWithCodeZeroAndNoReply) {

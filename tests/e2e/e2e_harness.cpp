@@ -65,16 +65,19 @@ std::vector<std::string> TestHome::Environment(const std::vector<std::string>& e
 }
 
 Process::Process(const std::string& program, const std::vector<std::string>& env,
-                 const std::string& output_prefix)
+                 const std::string& output_prefix, const std::vector<std::string>& args,
+                 const std::string& stdin_path)
     : out_path_(output_prefix + ".out"), err_path_(output_prefix + ".err") {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, stdin_path.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_path_.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_path_.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<char*> argv{const_cast<char*>(program.c_str()), nullptr};
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   std::vector<char*> envp;
   for (const std::string& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));
   envp.push_back(nullptr);
@@ -122,6 +125,32 @@ std::string ReadFile(const std::string& path) {
 
 std::string Process::Stdout() const { return ReadFile(out_path_); }
 std::string Process::Stderr() const { return ReadFile(err_path_); }
+
+VirtualDisplay::VirtualDisplay(const TestHome& home) {
+  int fds[2];
+  // The write end must reach Xvfb: no close-on-exec on it.
+  if (::pipe(fds) != 0) return;
+  ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  server_ = std::make_unique<Process>(
+      "/usr/bin/Xvfb", home.Environment(), home.root() + "/xvfb",
+      std::vector<std::string>{"-displayfd", std::to_string(fds[1]), "-nolisten", "tcp",
+                               "-screen", "0", "640x480x24"});
+  ::close(fds[1]);
+  std::string number;
+  pollfd p{fds[0], POLLIN, 0};
+  char c;
+  while (::poll(&p, 1, 10000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  ::close(fds[0]);
+  if (!number.empty()) name_ = ":" + number;
+}
+
+VirtualDisplay::~VirtualDisplay() {
+  // SIGTERM lets Xvfb remove its lock and socket files.
+  if (server_) {
+    server_->Signal(SIGTERM);
+    server_->WaitExit(milliseconds(3000));
+  }
+}
 
 namespace {
 

@@ -48,7 +48,8 @@ class TestHome {
 class Process {
  public:
   Process(const std::string& program, const std::vector<std::string>& env,
-          const std::string& output_prefix);
+          const std::string& output_prefix, const std::vector<std::string>& args = {},
+          const std::string& stdin_path = "/dev/null");
   ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
@@ -68,6 +69,19 @@ class Process {
   std::optional<int> exit_code_;
   std::string out_path_;
   std::string err_path_;
+};
+
+// An Xvfb of the test's own on a display number it picks itself.
+class VirtualDisplay {
+ public:
+  explicit VirtualDisplay(const TestHome& home);
+  ~VirtualDisplay();
+  // ":<n>", or empty when Xvfb could not be started.
+  const std::string& name() const { return name_; }
+
+ private:
+  std::unique_ptr<Process> server_;
+  std::string name_;
 };
 
 // Something accepts TCP connections on 127.0.0.1:`port`.
