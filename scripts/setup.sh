@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   libboost-dev libboost-system-dev libjsoncpp-dev libfontconfig-dev libx11-dev
   # runtime: fonts, locales, dialogs, the document engine
-  fontconfig fonts-dejavu-core locales zenity
+  fontconfig fonts-dejavu-core fonts-dejavu-extra locales zenity
   libreoffice-dev libreoffice-writer libreoffice-calc libreoffice-impress
   # tests and benchmarks
   xvfb xauth xclip curl python3 wrk nginx-light coreutils procps
