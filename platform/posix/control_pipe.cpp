@@ -55,7 +55,7 @@ std::string RuntimeDir(bool create, std::string& error) {
     struct stat st {};
     if (::stat(xdg, &st) == 0 && S_ISDIR(st.st_mode)) return xdg;
   }
-  const std::string dir = "/tmp/docklane-" + std::to_string(::getuid());
+  const std::string dir = "/tmp/docklane-" + std::to_string(::geteuid());
   if (create && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
     error = ErrnoText("cannot create " + dir, errno);
     return {};
@@ -71,7 +71,7 @@ std::string RuntimeDir(bool create, std::string& error) {
   std::string result;
   if (::fstat(fd, &st) != 0) {
     error = ErrnoText("cannot inspect " + dir, errno);
-  } else if (st.st_uid != ::getuid()) {
+  } else if (st.st_uid != ::geteuid()) {
     error = dir + " belongs to another user";
   } else if ((st.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0) {
     error = ErrnoText("cannot make " + dir + " private", errno);

@@ -77,6 +77,21 @@ TEST_F(DocklaneProgram, NothingListensOnTheHttpPortUntilAPipeClientConnects) {
   EXPECT_EQ(client.Exchange("ping").bytes, kPong);
 }
 
+TEST_F(DocklaneProgram, WhileNothingHappensItsThreadsSleep) {
+  auto lane = StartDocklane();
+  PipeClient client;
+  ConnectAndWaitForHttp(client);
+  EXPECT_EQ(client.Exchange("ping").bytes, kPong);
+  std::this_thread::sleep_for(milliseconds(200));
+
+  // A main thread sleeping in 1 ms steps would wake about a thousand times.
+  const long before = ContextSwitches(lane->pid());
+  std::this_thread::sleep_for(milliseconds(1000));
+  const long woken = ContextSwitches(lane->pid()) - before;
+  EXPECT_LT(woken, 20);
+  EXPECT_TRUE(lane->Running());
+}
+
 TEST_F(DocklaneProgram, ThePipeAnswersItsRequestTable) {
   auto lane = StartDocklane();
   PipeClient client;

@@ -152,6 +152,23 @@ VirtualDisplay::~VirtualDisplay() {
   }
 }
 
+long ContextSwitches(pid_t pid) {
+  long total = 0;
+  std::error_code error;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+    std::ifstream status(task.path() / "status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+        total += std::stol(line.substr(line.find(':') + 1));
+      }
+    }
+  }
+  return total;
+}
+
 namespace {
 
 int ConnectLoopback(std::uint16_t port) {

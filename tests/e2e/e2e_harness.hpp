@@ -84,6 +84,9 @@ class VirtualDisplay {
   std::string name_;
 };
 
+// Context switches of all threads of `pid` so far: how often it woke up.
+long ContextSwitches(pid_t pid);
+
 // Something accepts TCP connections on 127.0.0.1:`port`.
 bool Listening(std::uint16_t port);
 
