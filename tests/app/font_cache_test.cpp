@@ -59,14 +59,6 @@ TEST(FontListCache, ATooLongListKeepsAsManyLeadingFamiliesAsFitAndCountsThem) {
             kFontListCacheSize);
 }
 
-TEST(FontListCache, AFittedListIsWrittenAsTheFontListItself) {
-  // A list one family too long comes back as the writer writes a shorter one.
-  const std::string stem(40, 'F');
-  int families = 1;
-  while (FontListReply(families + 1, stem).size() < 4096) ++families;
-  EXPECT_EQ(FitFontListText(FontListReply(families + 1, stem), 4096), FontListReply(families, stem));
-}
-
 TEST(FontListCache, TextThatIsNoFontListIsCutAtACharacterBoundary) {
   // "é" is two bytes; a cut through it would leave half a character.
   const std::string text = std::string(8, 'a') + "\xC3\xA9" + "bbbb";

@@ -105,6 +105,7 @@ TEST_F(DocklaneProgram, ThePipeAnswersItsRequestTable) {
   EXPECT_EQ(client.Exchange("ping").bytes, kPong);
   EXPECT_EQ(client.Exchange("anything else").bytes, kPong);
   EXPECT_EQ(client.Exchange(std::string("ping\0", 5)).bytes, kPong);
+  EXPECT_EQ(client.Exchange("ping" + std::string(251, 'x')).bytes, kPong);  // 255 bytes
 
   // Prefixes: 13 bytes select the font list, 18 the clipboard.
   const PipeClient::Reply fonts = client.Exchange("/get_font_lis");
