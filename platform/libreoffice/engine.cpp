@@ -235,7 +235,7 @@ struct Engine::Impl : std::enable_shared_from_this<Engine::Impl> {
   std::map<DocId, Document> documents;
   DocId nextDoc = 1;
   unsigned documentsThisRun = 0;
-  bool killedByCaller = false;
+  std::atomic<bool> killedByCaller{false};  // the running call timed out
 
   Impl(EngineOptions opts, fs::path workDir)
       : options(std::move(opts)), process(options.programDir, std::move(workDir)) {}
@@ -382,9 +382,10 @@ struct Engine::Impl : std::enable_shared_from_this<Engine::Impl> {
       fn();
     } catch (const EngineError&) {
       throw;
-    } catch (const css::lang::DisposedException&) {
+    } catch (const css::lang::DisposedException& e) {
       LoseOffice();
-      throw EngineError(EngineError::Kind::kEngineLost, what + ": LibreOffice stopped answering");
+      throw EngineError(EngineError::Kind::kEngineLost,
+                        what + ": LibreOffice stopped answering (" + S(e.Message) + ")");
     } catch (const css::uno::RuntimeException& e) {
       if (desktop.is() && (!process.Running() || killedByCaller)) {
         LoseOffice();
@@ -402,7 +403,6 @@ struct Engine::Impl : std::enable_shared_from_this<Engine::Impl> {
   void LoseOffice() {
     DropConnection();
     process.Stop(std::chrono::milliseconds(0));
-    killedByCaller = false;
   }
 
   Document& Find(DocId id) {
@@ -421,7 +421,7 @@ struct Engine::Impl : std::enable_shared_from_this<Engine::Impl> {
     if (documents.empty() && documentsThisRun >= options.documentsPerRun && desktop.is())
       Shutdown(true);
     DocId id = 0;
-    Guarded("cannot open " + req.path, [&] {
+    auto load = [&] {
       std::vector<css::beans::PropertyValue> props = {
           Prop("Hidden", css::uno::Any(true)),
           Prop("ReadOnly", css::uno::Any(req.readOnly)),
@@ -440,7 +440,16 @@ struct Engine::Impl : std::enable_shared_from_this<Engine::Impl> {
       id = nextDoc++;
       documents[id] = Document{component, req.app, choice.pdf};
       openDocuments = documents.size();
-    });
+    };
+    const unsigned startsBefore = starts;
+    try {
+      Guarded("cannot open " + req.path, load);
+    } catch (const EngineError& e) {
+      // An office that died while idle is noticed only by the next call;
+      // opening touches no earlier state, so it can go again on a fresh one.
+      if (e.kind() != EngineError::Kind::kEngineLost || starts != startsBefore || killedByCaller) throw;
+      Guarded("cannot open " + req.path, load);
+    }
     return id;
   }
 
@@ -691,6 +700,7 @@ struct Engine::Impl : std::enable_shared_from_this<Engine::Impl> {
       throw EngineError(EngineError::Kind::kEngineLost, "LibreOffice is not answering");
     job = std::move(fn);
     jobPending = true;
+    killedByCaller = false;
     jobError = nullptr;
     wake.notify_all();
     const bool finished = done.wait_for(lock, limit, [&] { return !jobPending && !jobRunning; });
@@ -707,7 +717,8 @@ struct Engine::Impl : std::enable_shared_from_this<Engine::Impl> {
     if (jobError) std::rethrow_exception(jobError);
   }
 
-  std::chrono::milliseconds Limit() const { return options.callLimit + options.startLimit; }
+  // A call that has to start the office first may also take the start's time.
+  std::chrono::milliseconds Limit() { return options.callLimit + (process.Pid() > 0 ? std::chrono::milliseconds(0) : options.startLimit); }
 };
 
 Engine::Engine(EngineOptions options) {
