@@ -78,6 +78,16 @@ int ServerThread() {
                  static_cast<unsigned>(kHttpPort), e.what());
     EndProcess(1);
   }
+  bool asked_to_stop;
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    asked_to_stop = state.stop_requested;
+  }
+  if (!asked_to_stop) {
+    // The loop ran out of work on its own: nothing serves any more.
+    std::fprintf(stderr, "docklane: the HTTP server stopped unexpectedly\n");
+    EndProcess(1);
+  }
   Finish();
   return 0;
 }
