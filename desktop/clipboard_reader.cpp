@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "export/base64.hpp"
 #include "export/collected_file.hpp"
@@ -60,6 +61,63 @@ std::optional<std::string> PictureTag(std::string_view at_tag) {
   if (StartsWith(at_tag, "<v:imagedata") || StartsWith(at_tag, "<V:IMAGEDATA")) return std::string("v:imagedata");
   return std::nullopt;
 }
+
+// Base64 texts make up most of a reply with pictures, and need no escaping:
+// the writer lays out the reply with a short stand-in for each, and the texts
+// are put in its place afterwards, giving the writer's text without running
+// megabytes through its per-character escaping. Stand-ins are taken as such
+// only as the whole value of a "base64" or "screen_capture" member; no
+// clipboard text can be written in that form (the writer escapes its quotes,
+// and no other member of those names holds text from outside).
+class Base64Splice {
+ public:
+  // Moves the Base64 text of `value` aside, leaving a stand-in.
+  void SetAside(Json::Value& value) {
+    if (value.isString()) SetAside(value, value.asString());
+  }
+  void SetAside(Json::Value& value, std::string text) {
+    if (text.empty()) return;
+    value = "\x01" + std::to_string(texts_.size()) + "\x01";
+    texts_.push_back(std::move(text));
+  }
+
+  std::string Write(const Json::Value& reply) const {
+    const std::string laid_out = StyledJson(reply);
+    if (texts_.empty()) return laid_out;
+    std::size_t size = laid_out.size();
+    for (const std::string& text : texts_) size += text.size();
+    std::string out;
+    out.reserve(size);
+    std::size_t from = 0;
+    for (std::size_t at = laid_out.find(kWrittenMark); at != std::string::npos;
+         at = laid_out.find(kWrittenMark, at + 1)) {
+      const std::string_view before = std::string_view(laid_out).substr(0, at);
+      if (!EndsWith(before, "\"base64\" : \"") && !EndsWith(before, "\"screen_capture\" : \"")) continue;
+      const std::size_t digits = at + kWrittenMark.size();
+      std::size_t end = digits;
+      std::size_t index = 0;
+      while (end < laid_out.size() && end - digits < 9 && laid_out[end] >= '0' && laid_out[end] <= '9')
+        index = index * 10 + static_cast<std::size_t>(laid_out[end++] - '0');
+      if (end == digits || index >= texts_.size() || laid_out.compare(end, kWrittenEnd.size(), kWrittenEnd) != 0)
+        continue;
+      out.append(laid_out, from, at - from);
+      out.append(texts_[index]);
+      from = end + kWrittenEnd.size() - 1;  // the closing quote
+      at = from;
+    }
+    out.append(laid_out, from, std::string::npos);
+    return out;
+  }
+
+ private:
+  static bool EndsWith(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+  }
+  // A stand-in as the writer writes it: "\u0001<index>\u0001".
+  static constexpr std::string_view kWrittenMark = "\\u0001";
+  static constexpr std::string_view kWrittenEnd = "\\u0001\"";
+  std::vector<std::string> texts_;
+};
 
 std::string BaseName(std::string_view path) {
   std::size_t cut = path.rfind('\\');
@@ -159,11 +217,15 @@ std::string ReadClipboardJson(platform::Clipboard& clipboard, const std::string&
   Json::Value text_files;
   CollectClipboardFiles(html, image_files, text_files);
 
+  Base64Splice splice;
+  for (const std::string& key : image_files.getMemberNames()) splice.SetAside(image_files[key]["base64"]);
+
   const std::string utf8_text = WideToUtf8(text);
   Json::Value reply(Json::objectValue);
   reply["image_files"] = std::move(image_files);
   reply["text_files"] = std::move(text_files);
-  reply["screen_capture"] = std::move(screen_capture);
+  reply["screen_capture"] = "";
+  splice.SetAside(reply["screen_capture"], std::move(screen_capture));
   reply["html_body_utf8_byte_length"] = static_cast<Json::Int64>(parts.body.size());
   reply["html_fragment_utf8_byte_length"] = static_cast<Json::Int64>(parts.fragment.size());
   reply["html_clipboard_original_utf8_byte_length"] = static_cast<Json::Int64>(parts.original.size());
@@ -175,7 +237,7 @@ std::string ReadClipboardJson(platform::Clipboard& clipboard, const std::string&
   reply["text"] = utf8_text;
   reply["encoding"] = "utf-8";
   reply["success"] = true;
-  return StyledJson(reply);
+  return splice.Write(reply);
 }
 
 std::string ReadClipboardJson() {

@@ -194,6 +194,30 @@ TEST(ClipboardReply, HtmlMembersAndTheirByteLengths) {
             static_cast<Json::Int64>(original.size()));
 }
 
+TEST(ClipboardReply, TextIsExactlyWhatTheStyledWriterWrites) {
+  TempFolder folder;
+  const std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + std::string(5000, '\x93');
+  const std::string picture = folder.path() + "/pic.png";
+  std::ofstream(picture, std::ios::binary) << png;
+  std::ofstream(folder.path() + "/note.txt", std::ios::binary) << "line\n\"quoted\" \x01";
+  // Clipboard text shaped like the stand-ins that Base64 texts are written
+  // through must stay text.
+  const std::string lookalike = "\"base64\" : \"\x01" "0\x01\" \\u00010\\u0001";
+  const std::string html = "V\r\n<html><body><!--StartFragment--><img src=\"file://" + picture +
+                           "\"><img src=\"file://" + folder.path() + "/note.txt\">" + lookalike +
+                           " \xEC\x95\x88<!--EndFragment--></body></html>";
+  StubClipboard clipboard({png, u"\x01" u"1\x01", html});
+  const std::string text = ReadClipboardJson(clipboard, "");
+  const Json::Value reply = Parse(text);
+  Json::StyledWriter writer;
+  EXPECT_EQ(text, writer.write(reply));
+  EXPECT_EQ(reply["screen_capture"].asString(), Base64Encode(png));
+  EXPECT_EQ(reply["image_files"]["pic.png"]["base64"].asString(), Base64Encode(png));
+  EXPECT_EQ(reply["text_files"]["note.txt"]["text"].asString(), "line\n\"quoted\" \x01");
+  EXPECT_EQ(reply["text"].asString(), "\x01" "1\x01");
+  EXPECT_NE(reply["html_body"].asString().find(lookalike), std::string::npos);
+}
+
 TEST(ClipboardReply, CallsFromSeveralThreadsAreSerialised) {
   TempFolder folder;
   StubClipboard clipboard({kPng, u"text", ""});
