@@ -71,21 +71,41 @@ std::optional<std::string> PictureTag(std::string_view at_tag) {
 // and no other member of those names holds text from outside).
 class Base64Splice {
  public:
-  // Moves the Base64 text of `value` aside, leaving a stand-in.
-  void SetAside(Json::Value& value) {
-    if (value.isString()) SetAside(value, value.asString());
+  // The image entries as they are to be laid out: each Base64 text replaced
+  // by a stand-in. The entries themselves are kept to take the texts from.
+  Json::Value LayOutImages(Json::Value image_files) {
+    images_ = std::move(image_files);
+    const Json::Value& images = images_;
+    Json::Value laid_out;
+    for (const std::string& key : images.getMemberNames()) {
+      const Json::Value& entry = images[key];
+      Json::Value copy(Json::objectValue);
+      for (const std::string& name : entry.getMemberNames()) {
+        const char* begin = nullptr;
+        const char* end = nullptr;
+        if (name == "base64" && entry[name].isString() && entry[name].getString(&begin, &end) && begin != end) {
+          copy[name] = StandIn(std::string_view(begin, static_cast<std::size_t>(end - begin)));
+        } else {
+          copy[name] = entry[name];
+        }
+      }
+      laid_out[key] = std::move(copy);
+    }
+    return laid_out;
   }
-  void SetAside(Json::Value& value, std::string text) {
-    if (text.empty()) return;
-    value = "\x01" + std::to_string(texts_.size()) + "\x01";
-    texts_.push_back(std::move(text));
+
+  // The capture's Base64 text, or its stand-in.
+  Json::Value LayOutCapture(std::string base64) {
+    capture_ = std::move(base64);
+    if (capture_.empty()) return "";
+    return StandIn(capture_);
   }
 
   std::string Write(const Json::Value& reply) const {
     const std::string laid_out = StyledJson(reply);
     if (texts_.empty()) return laid_out;
     std::size_t size = laid_out.size();
-    for (const std::string& text : texts_) size += text.size();
+    for (const std::string_view text : texts_) size += text.size();
     std::string out;
     out.reserve(size);
     std::size_t from = 0;
@@ -110,13 +130,19 @@ class Base64Splice {
   }
 
  private:
+  Json::Value StandIn(std::string_view text) {
+    texts_.push_back(text);
+    return "\x01" + std::to_string(texts_.size() - 1) + "\x01";
+  }
   static bool EndsWith(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
   }
   // A stand-in as the writer writes it: "\u0001<index>\u0001".
   static constexpr std::string_view kWrittenMark = "\\u0001";
   static constexpr std::string_view kWrittenEnd = "\\u0001\"";
-  std::vector<std::string> texts_;
+  Json::Value images_;
+  std::string capture_;
+  std::vector<std::string_view> texts_;
 };
 
 std::string BaseName(std::string_view path) {
@@ -218,14 +244,12 @@ std::string ReadClipboardJson(platform::Clipboard& clipboard, const std::string&
   CollectClipboardFiles(html, image_files, text_files);
 
   Base64Splice splice;
-  for (const std::string& key : image_files.getMemberNames()) splice.SetAside(image_files[key]["base64"]);
 
   const std::string utf8_text = WideToUtf8(text);
   Json::Value reply(Json::objectValue);
-  reply["image_files"] = std::move(image_files);
+  reply["image_files"] = splice.LayOutImages(std::move(image_files));
   reply["text_files"] = std::move(text_files);
-  reply["screen_capture"] = "";
-  splice.SetAside(reply["screen_capture"], std::move(screen_capture));
+  reply["screen_capture"] = splice.LayOutCapture(std::move(screen_capture));
   reply["html_body_utf8_byte_length"] = static_cast<Json::Int64>(parts.body.size());
   reply["html_fragment_utf8_byte_length"] = static_cast<Json::Int64>(parts.fragment.size());
   reply["html_clipboard_original_utf8_byte_length"] = static_cast<Json::Int64>(parts.original.size());
