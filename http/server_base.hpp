@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <thread>
 #include <unordered_set>
@@ -22,25 +21,10 @@
 
 #include "http/handler_gate.hpp"
 #include "http/header_map.hpp"
+#include "http/route_pattern.hpp"
 #include "http/settings.hpp"
 
 namespace HttpCore {
-
-// A route key: a compiled ECMAScript pattern with its source text. Routes are
-// searched in the byte order of their source texts.
-class RoutePattern {
- public:
-  RoutePattern(const std::string& source) : source_(source), regex_(source) {}  // NOLINT
-  RoutePattern(const char* source) : RoutePattern(std::string(source)) {}       // NOLINT
-
-  const std::string& source() const noexcept { return source_; }
-  const std::regex& regex() const noexcept { return regex_; }
-  bool operator<(const RoutePattern& other) const noexcept { return source_ < other.source_; }
-
- private:
-  std::string source_;
-  std::regex regex_;
-};
 
 class ServerBase {
  public:
