@@ -290,8 +290,9 @@ struct Engine::Impl : std::enable_shared_from_this<Engine::Impl> {
   }
 
   // Ends the office. Politely (closing documents, asking the office to
-  // terminate) only inside a time-limited call; otherwise by signal.
-  void Shutdown(bool polite) {
+  // terminate) only inside a time-limited call; otherwise by signal. A
+  // restart keeps the profile, which saves the office its first-start work.
+  void Shutdown(bool polite, bool keepProfile = false) {
     if (polite && desktop.is() && process.Running()) {
       for (auto& [id, doc] : documents) {
         try {
@@ -308,7 +309,7 @@ struct Engine::Impl : std::enable_shared_from_this<Engine::Impl> {
     }
     process.Stop(kTerminateGrace);
     DropConnection();
-    process.RemoveWorkDir();
+    if (!keepProfile) process.RemoveWorkDir();
     documentsThisRun = 0;
   }
 
@@ -419,7 +420,7 @@ struct Engine::Impl : std::enable_shared_from_this<Engine::Impl> {
     const FilterChoice choice = ChooseImportFilter(req.path, req.app);
     // Bound the office's memory: start afresh between documents now and then.
     if (documents.empty() && documentsThisRun >= options.documentsPerRun && desktop.is())
-      Shutdown(true);
+      Shutdown(true, true);
     DocId id = 0;
     auto load = [&] {
       std::vector<css::beans::PropertyValue> props = {

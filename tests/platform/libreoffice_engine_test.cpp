@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <algorithm>
 #include <future>
+#include <sstream>
 #include <thread>
 
 #include "libreoffice_test_support.hpp"
@@ -202,6 +204,7 @@ TEST(LibreOfficeEngine, StopLeavesNoProcessNoSocketsAndNoFolders) {
   ASSERT_TRUE(ProcessGone(999999999));
   pid_t office = -1;
   fs::path workDir;
+  std::vector<std::string> sockets;
   {
     Engine engine(TestOptions());
     EXPECT_FALSE(fs::exists(stale));
@@ -217,9 +220,17 @@ TEST(LibreOfficeEngine, StopLeavesNoProcessNoSocketsAndNoFolders) {
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     // The office keeps its temporary files in the work folder, not in /tmp.
     EXPECT_TRUE(fs::is_directory(workDir / "tmp"));
+    // Its pipe sockets (its own single-instance pipe among them) are recorded.
+    std::istringstream list(ReadFile(workDir / "sockets"));
+    for (std::string line; std::getline(list, line);)
+      if (fs::exists(fs::symlink_status(line))) sockets.push_back(line);
+    EXPECT_GE(sockets.size(), 2u);
+    EXPECT_TRUE(std::any_of(sockets.begin(), sockets.end(),
+                            [](const std::string& s) { return s.find("SingleOfficeIPC") != std::string::npos; }));
   }
   EXPECT_TRUE(ProcessGone(office));
   EXPECT_TRUE(OurSockets().empty());
+  for (const auto& s : sockets) EXPECT_FALSE(fs::exists(fs::symlink_status(s))) << s;
   EXPECT_FALSE(fs::exists(workDir));
 }
 
