@@ -2,12 +2,14 @@
 # "/get_clipboard_text" over HTTP for a clipboard holding 1 MiB of HTML that
 # refers to ten 2 MiB pictures, against the floor of fetching the same bytes
 # with standard tools in the same run: `xclip -o -t text/html` plus
-# `base64 -w0` of the ten files. Best of five rounds each.
+# `base64 -w0` of the ten files. Best of five rounds each; then the reader
+# alone, called directly in a process of its own.
 #   bench/clipboard/run.sh [build-dir]
 set -euo pipefail
 build=${1:-build}
 program="$build/bench/clipboard/bench_clipboard_server"
-[ -x "$program" ] || { echo "build it first: cmake --build $build --target bench_clipboard_server" >&2; exit 1; }
+[ -x "$program" ] && [ -x "$build/bench/clipboard/bench_clipboard_direct" ] || {
+  echo "build it first: cmake --build $build --target bench_clipboard_server bench_clipboard_direct" >&2; exit 1; }
 port=${PORT:-38466}
 rounds=${ROUNDS:-5}
 work=$(mktemp -d)
@@ -62,6 +64,8 @@ for _ in $(seq "$rounds"); do
   best_ours=$(awk -v a="$t1" -v b="$t2" -v best="$best_ours" 'BEGIN { d = b - a; print (best == "" || d < best) ? d : best }')
 done
 
+direct=$(DISPLAY=$display XDG_RUNTIME_DIR="$work/run" HOME="$work" "$build/bench/clipboard/bench_clipboard_direct" "$rounds")
+
 python3 - "$work/reply.json" <<'PY'
 import json, sys
 reply = json.load(open(sys.argv[1]))
@@ -71,8 +75,9 @@ assert all(len(e["base64"]) == 2796204 for e in reply["image_files"].values()), 
 assert reply["html_fragment_utf8_byte_length"] > 1000000, "html missing"
 PY
 reply_bytes=$(stat -c %s "$work/reply.json")
-awk -v floor="$best_floor" -v ours="$best_ours" -v html="$html_bytes" -v reply="$reply_bytes" 'BEGIN {
+awk -v floor="$best_floor" -v ours="$best_ours" -v direct="${direct%% *}" -v html="$html_bytes" -v reply="$reply_bytes" 'BEGIN {
   printf "clipboard: %.2f MiB of HTML, 10 pictures x 2 MiB; reply %.1f MiB\n", html / 1048576, reply / 1048576;
   printf "xclip -o -t text/html + base64 -w0 x10: %.3f s\n", floor;
   printf "/get_clipboard_text over HTTP:          %.3f s  (%.2fx the floor; target <= 2x)\n", ours, ours / floor;
+  printf "ReadClipboardJson called directly:      %.3f s  (%.2fx the floor)\n", direct, direct / floor;
 }'
