@@ -323,7 +323,14 @@ struct X11Clipboard::Attempt {
 
 X11Clipboard::X11Clipboard(X11ClipboardOptions options) : options_(std::move(options)) {}
 
-X11Clipboard::~X11Clipboard() = default;
+X11Clipboard::~X11Clipboard() {
+  // A read left behind holds nothing of this object, but is given a moment
+  // to end rather than being cut off by the end of the process.
+  const std::lock_guard<std::mutex> serial(mutex_);
+  if (!stalled_) return;
+  std::unique_lock<std::mutex> lock(stalled_->mutex);
+  stalled_->finished.wait_for(lock, std::chrono::seconds(2), [&] { return stalled_->done; });
+}
 
 ClipboardContents X11Clipboard::Read() {
   const std::lock_guard<std::mutex> serial(mutex_);

@@ -16,7 +16,6 @@
 
 namespace {
 
-using clipboard_test::SilentOwner;
 using clipboard_test::TempDir;
 using clipboard_test::XclipOwner;
 using std::chrono::milliseconds;
@@ -161,18 +160,6 @@ TEST_F(ClipboardReplyOnX11, LargePictureAndLargeHtml) {
   const Json::Value reply = Read();
   EXPECT_EQ(reply["html_fragment"].asString(), fragment);
   EXPECT_EQ(reply["html_fragment_utf8_byte_length"].asInt(), static_cast<int>(fragment.size()));
-}
-
-TEST_F(ClipboardReplyOnX11, OwnerThatNeverAnswers) {
-  SilentOwner owner(options_.display);
-  ASSERT_TRUE(owner.owns());
-  const auto start = std::chrono::steady_clock::now();
-  const Json::Value reply = Read();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(3000));
-  EXPECT_TRUE(reply["success"].asBool());
-  EXPECT_EQ(reply["text"].asString(), "");
-  EXPECT_EQ(reply["screen_capture"].asString(), "");
-  EXPECT_EQ(reply["html_clipboard_original"].asString(), "");
 }
 
 TEST_F(ClipboardReplyOnX11, ProcessWideClipboardFollowsDisplay) {

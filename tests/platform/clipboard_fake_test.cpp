@@ -137,12 +137,5 @@ TEST(ClipboardHtmlFormat, DocumentCases) {
   EXPECT_EQ(html.fragment, "<!--EndFragment-->y<!--StartFragment-->");
 }
 
-TEST(ClipboardHtmlFormat, OffsetsStayRightForLargeDocuments) {
-  const std::string fragment(3 * 1024 * 1024, 'z');
-  const DescribedHtml html = ParseHtmlFormat(platform::HtmlFormatFromTextHtml(fragment));
-  ASSERT_EQ(html.error, "");
-  EXPECT_EQ(html.fragment.size(), fragment.size());
-}
-
 }  // namespace
 }  // namespace clipboard_test
