@@ -26,7 +26,7 @@ using Clock = std::chrono::steady_clock;
 // handler would end the process.
 int IgnoreProtocolError(Display*, XErrorEvent*) { return 0; }
 
-int ReportConnectionLoss(Display*) { return 0; }
+int IgnoreConnectionLoss(Display*) { return 0; }
 
 void InstallErrorHandlerOnce() {
   static std::once_flag once;
@@ -40,7 +40,7 @@ void InstallErrorHandlerOnce() {
     // exit handler of each connection (below) decides what happens instead.
     const XIOErrorHandler current_io = XSetIOErrorHandler(nullptr);
     const XIOErrorHandler fatal_io_default = XSetIOErrorHandler(current_io);
-    if (current_io == fatal_io_default) XSetIOErrorHandler(ReportConnectionLoss);
+    if (current_io == fatal_io_default) XSetIOErrorHandler(IgnoreConnectionLoss);
   });
 }
 
