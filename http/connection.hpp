@@ -2,6 +2,7 @@
 // One accepted socket with its time-out timer. Owned by shared pointers held
 // by its sessions and pending operations; the server keeps a raw pointer.
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -19,7 +20,8 @@ class ServerBase::Connection : public std::enable_shared_from_this<ServerBase::C
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  // Closes the connection when `seconds` pass without disarm; 0 drops the timer.
+  // Closes the connection when `seconds` pass without disarm, counted from
+  // now; 0 drops the timer.
   void arm_timeout(long seconds);
   void disarm_timeout();
   // Shuts the socket down and closes it; pending operations then fail.
@@ -30,6 +32,17 @@ class ServerBase::Connection : public std::enable_shared_from_this<ServerBase::C
   std::mutex close_mutex;
   std::unique_ptr<boost::asio::steady_timer> timer;
   std::shared_ptr<boost::asio::ip::tcp::endpoint> remote_endpoint;
+
+ private:
+  // Re-arming happens several times per request, so the deadline is kept
+  // here and the timer's wait is only moved when it would end too late. A
+  // wait that ends before the deadline simply waits again.
+  void wait_until_deadline(std::chrono::steady_clock::time_point now);
+  void on_wait_ended();
+
+  std::chrono::steady_clock::time_point deadline_;
+  bool armed_ = false;
+  bool waiting_ = false;
 };
 
 }  // namespace HttpCore

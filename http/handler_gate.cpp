@@ -21,15 +21,15 @@ inline void pause_spin() {
 
 }  // namespace
 
-std::unique_ptr<HandlerGate::Pass> HandlerGate::enter() {
+std::optional<HandlerGate::Pass> HandlerGate::enter() {
   long value = active_count.load(std::memory_order_acquire);
   while (value >= 0) {
     if (active_count.compare_exchange_weak(value, value + 1, std::memory_order_acq_rel,
                                            std::memory_order_acquire))
-      return std::make_unique<Pass>(active_count);
+      return std::optional<Pass>(std::in_place, active_count);
     pause_spin();
   }
-  return nullptr;
+  return std::nullopt;
 }
 
 void HandlerGate::stop() {

@@ -8,12 +8,18 @@
 
 namespace HttpCore {
 
+namespace {
+constexpr std::size_t kInitialReplyRoom = 512;
+}  // namespace
+
 ServerBase::Response::Response(std::shared_ptr<Session> session_, long content_timeout_s_)
     : std::ostream(nullptr),
       streambuf(std::make_unique<boost::asio::streambuf>()),
       session(std::move(session_)),
       content_timeout_s(content_timeout_s_) {
   rdbuf(streambuf.get());
+  // Room for a typical reply, so that it is not regrown piece by piece.
+  streambuf->prepare(kInitialReplyRoom);
 }
 
 std::size_t ServerBase::Response::size() const noexcept { return streambuf->size(); }
@@ -47,14 +53,15 @@ void ServerBase::Response::write_headers(const HeaderMap& header, std::size_t si
     *this << "\r\n";
 }
 
-void ServerBase::Response::send(const WriteCallback& callback) {
+void ServerBase::Response::send(WriteCallback callback) {
   Connection& connection = *session->connection;
   if (!connection.socket) return;
   connection.arm_timeout(content_timeout_s);
   auto self = shared_from_this();
   // The dynamic-buffer write removes the written bytes from the buffer.
   boost::asio::async_write(*connection.socket, *streambuf,
-                           [self, callback](const boost::system::error_code& ec, std::size_t) {
+                           [self, callback = std::move(callback)](const boost::system::error_code& ec,
+                                                                  std::size_t) {
                              Connection& connection = *self->session->connection;
                              connection.disarm_timeout();
                              auto pass = connection.handler_gate->enter();

@@ -34,7 +34,7 @@ class ServerBase::Response : public std::enable_shared_from_this<ServerBase::Res
   void write_headers(const HeaderMap& header, std::size_t size);
 
   // Writes what is buffered; the callback learns how the write ended.
-  void send(const WriteCallback& callback = nullptr);
+  void send(WriteCallback callback = nullptr);
 
   std::unique_ptr<boost::asio::streambuf> streambuf;
   std::shared_ptr<Session> session;

@@ -342,6 +342,26 @@ void ServerBase::find_handler(const std::shared_ptr<Session>& session) {
   // No handler: no reply; the connection closes with its last reference.
 }
 
+void ServerBase::after_reply(const Response& response, const error_code& ec) {
+  const std::shared_ptr<Session>& finished = response.session;
+  if (ec) return report(finished->request, ec);
+  if (response.close_after) return;
+  const Request& request = *finished->request;
+  bool keep = request.version >= "1.1";
+  auto fields = request.header.equal_range("Connection");
+  for (auto field = fields.first; field != fields.second; ++field) {
+    if (case_insensitive_equals(field->second, "close")) {
+      keep = false;
+      break;
+    }
+    if (case_insensitive_equals(field->second, "keep-alive")) {
+      keep = true;
+      break;
+    }
+  }
+  if (keep) read_request(std::make_shared<Session>(settings.max_request_buffer, finished->connection));
+}
+
 void ServerBase::serve(const std::shared_ptr<Session>& session, const Handler& handler) {
   session->connection->arm_timeout(settings.content_timeout_s);
 
@@ -351,27 +371,8 @@ void ServerBase::serve(const std::shared_ptr<Session>& session, const Handler& h
       new Response(session, settings.content_timeout_s), [this](Response* raw) {
         std::shared_ptr<Response> owned(raw);
         if (owned->session->connection->handler_gate->stopped()) return;
-        const bool close_after = owned->close_after;
-        std::shared_ptr<Session> finished = owned->session;
-        owned->send([this, finished, close_after](const error_code& ec) {
-          if (ec) return report(finished->request, ec);
-          if (close_after) return;
-          const Request& request = *finished->request;
-          bool keep = request.version >= "1.1";
-          auto fields = request.header.equal_range("Connection");
-          for (auto field = fields.first; field != fields.second; ++field) {
-            if (case_insensitive_equals(field->second, "close")) {
-              keep = false;
-              break;
-            }
-            if (case_insensitive_equals(field->second, "keep-alive")) {
-              keep = true;
-              break;
-            }
-          }
-          if (!keep) return;
-          read_request(std::make_shared<Session>(settings.max_request_buffer, finished->connection));
-        });
+        // The pending write holds the response until the callback has run.
+        owned->send([this, raw](const error_code& ec) { after_reply(*raw, ec); });
       });
 
   try {

@@ -88,6 +88,8 @@ class ServerBase {
   // Replies to a request that outgrew a limit and closes the connection.
   void reject_request(const std::shared_ptr<Session>& session, int status);
   void report(const std::shared_ptr<Request>& request, const boost::system::error_code& ec);
+  // After a reply written by serve: keep the connection for another request, or let it close.
+  void after_reply(const Response& response, const boost::system::error_code& ec);
   // Resumes accepting after a pause (descriptors or memory exhausted).
   void accept_later();
 

@@ -3,6 +3,7 @@
 #   bench/http_core/run.sh [build-dir] [seconds]
 # Needs wrk and nginx (nginx-light). Both servers answer GET with the same
 # 200-byte body; wrk runs one thread with 16 kept-alive connections.
+# ROUNDS (default 3) sets how many times each server is loaded.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$top/build}" && pwd)
@@ -62,13 +63,14 @@ load() {  # load <name> <port>: prints "<requests/s> <p99 ms>"
   echo "$rps $p99"
 }
 
+# Both servers run side by side; the load alternates between them for a few
+# rounds, and the median of each is reported, so that a burst of other work
+# on the machine does not decide the comparison.
 core_port=$(free_port 18465)
 "${pin_server[@]}" "$core" "$core_port" > "$work/core.log" 2>&1 &
 pids+=($!)
 wait_port "$core_port"
 check_body "$core_port"
-read -r core_rps core_p99 < <(load core "$core_port")
-kill "${pids[-1]}"; wait "${pids[-1]}" 2>/dev/null || true
 
 nginx_port=$(free_port 18665)
 mkdir -p "$work/nginx/logs"
@@ -97,9 +99,21 @@ CONF
 pids+=($!)
 wait_port "$nginx_port"
 check_body "$nginx_port"
-read -r nginx_rps nginx_p99 < <(load nginx "$nginx_port")
 
-printf '\n%-22s %12s %12s\n' "server" "requests/s" "p99 (ms)"
+rounds=${ROUNDS:-3}
+: > "$work/core.results"
+: > "$work/nginx.results"
+for round in $(seq "$rounds"); do
+  load core "$core_port" | tee -a "$work/core.results" | sed "s/^/round $round core:  /"
+  load nginx "$nginx_port" | tee -a "$work/nginx.results" | sed "s/^/round $round nginx: /"
+done
+median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+core_rps=$(cut -d' ' -f1 "$work/core.results" | median)
+core_p99=$(cut -d' ' -f2 "$work/core.results" | median)
+nginx_rps=$(cut -d' ' -f1 "$work/nginx.results" | median)
+nginx_p99=$(cut -d' ' -f2 "$work/nginx.results" | median)
+
+printf '\n%-22s %12s %12s   (median of %d rounds of %d s)\n' "server" "requests/s" "p99 (ms)" "$rounds" "$secs"
 printf '%-22s %12s %12s\n' "HTTP core" "$core_rps" "$core_p99"
 printf '%-22s %12s %12s\n' "nginx (1 worker)" "$nginx_rps" "$nginx_p99"
 awk -v c="$core_rps" -v n="$nginx_rps" -v cp="$core_p99" -v np="$nginx_p99" \

@@ -53,6 +53,17 @@ TEST_F(Timeouts, IdleKeptAliveConnectionIsClosed) {
   EXPECT_LT(waited, 2.0);
 }
 
+TEST_F(Timeouts, ShorterIdleTimeoutAfterLongerReplyTimeout) {
+  server.server.settings.content_timeout_s = 3;
+  server.start();
+  Client client(server.port);
+  client.send(get("/"));
+  ASSERT_FALSE(client.read_reply().empty());
+  const double waited = closed_after(client);
+  EXPECT_GT(waited, 0.8);
+  EXPECT_LT(waited, 2.0);
+}
+
 TEST_F(Timeouts, StalledBodyIsCutOff) {
   server.start();
   Client client(server.port);
@@ -104,6 +115,20 @@ TEST(DefaultTimeout, SilentConnectionIsClosedAfterFiveSeconds) {
   TestServer server;
   server.start();
   Client client(server.port);
+  const auto start = Clock::now();
+  EXPECT_TRUE(client.wait_closed(8000ms));
+  const double waited = seconds_since(start);
+  EXPECT_GT(waited, 4.8);
+  EXPECT_LT(waited, 6.5);
+}
+
+TEST(DefaultTimeout, KeptAliveConnectionIsClosedFiveSecondsAfterTheReply) {
+  TestServer server;
+  server.echo_get_and_post();
+  server.start();
+  Client client(server.port);
+  client.send(get("/"));
+  ASSERT_FALSE(client.read_reply().empty());
   const auto start = Clock::now();
   EXPECT_TRUE(client.wait_closed(8000ms));
   const double waited = seconds_since(start);
