@@ -52,15 +52,20 @@ check_body() {  # both servers must answer with the same 200 bytes
   fi
 }
 
-load() {  # load <name> <port>: prints "<requests/s> <p99 ms>"
-  local out rps p99
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+
+load() {  # load <name> <port> <pid>: prints "<requests/s> <p99 ms> <CPU us per request>"
+  local out rps p99 before after
+  before=$(cpu_ticks "$3")
   out=$("${pin_client[@]}" wrk -t1 -c16 -d"${secs}s" --latency "http://127.0.0.1:$2/" 2>&1)
+  after=$(cpu_ticks "$3")
   echo "$out" > "$work/wrk-$1.txt"
   rps=$(awk '/^Requests\/sec:/ {print $2}' <<<"$out")
   p99=$(awk '$1 == "99%" {v=$2; u=v; sub(/[a-z]+$/, "", v); sub(/^[0-9.]+/, "", u);
         if (u == "us") v /= 1000; else if (u == "s") v *= 1000; printf "%.3f", v}' <<<"$out")
   if grep -q "Non-2xx\|Socket errors" <<<"$out"; then grep "Non-2xx\|Socket errors" <<<"$out" >&2; fi
-  echo "$rps $p99"
+  awk -v r="$rps" -v p="$p99" -v t=$((after - before)) -v s="$secs" -v hz="$(getconf CLK_TCK)" \
+    'BEGIN { printf "%s %s %.2f\n", r, p, t / hz * 1e6 / (r * s) }'
 }
 
 # Both servers run side by side; the load alternates between them for a few
@@ -69,6 +74,7 @@ load() {  # load <name> <port>: prints "<requests/s> <p99 ms>"
 core_port=$(free_port 18465)
 "${pin_server[@]}" "$core" "$core_port" > "$work/core.log" 2>&1 &
 pids+=($!)
+core_pid=$!
 wait_port "$core_port"
 check_body "$core_port"
 
@@ -99,25 +105,26 @@ CONF
 pids+=($!)
 wait_port "$nginx_port"
 check_body "$nginx_port"
+nginx_worker=$(pgrep -P "${pids[-1]}" | head -n 1)
 
 rounds=${ROUNDS:-3}
 : > "$work/core.results"
 : > "$work/nginx.results"
 for round in $(seq "$rounds"); do
-  load core "$core_port" | tee -a "$work/core.results" | sed "s/^/round $round core:  /"
-  load nginx "$nginx_port" | tee -a "$work/nginx.results" | sed "s/^/round $round nginx: /"
+  load core "$core_port" "$core_pid" | tee -a "$work/core.results" | sed "s/^/round $round core:  /"
+  load nginx "$nginx_port" "$nginx_worker" | tee -a "$work/nginx.results" | sed "s/^/round $round nginx: /"
 done
 median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
-core_rps=$(cut -d' ' -f1 "$work/core.results" | median)
-core_p99=$(cut -d' ' -f2 "$work/core.results" | median)
-nginx_rps=$(cut -d' ' -f1 "$work/nginx.results" | median)
-nginx_p99=$(cut -d' ' -f2 "$work/nginx.results" | median)
+column_median() { cut -d' ' -f"$2" "$work/$1.results" | median; }
+core_rps=$(column_median core 1) core_p99=$(column_median core 2) core_cpu=$(column_median core 3)
+nginx_rps=$(column_median nginx 1) nginx_p99=$(column_median nginx 2) nginx_cpu=$(column_median nginx 3)
 
-printf '\n%-22s %12s %12s   (median of %d rounds of %d s)\n' "server" "requests/s" "p99 (ms)" "$rounds" "$secs"
-printf '%-22s %12s %12s\n' "HTTP core" "$core_rps" "$core_p99"
-printf '%-22s %12s %12s\n' "nginx (1 worker)" "$nginx_rps" "$nginx_p99"
-awk -v c="$core_rps" -v n="$nginx_rps" -v cp="$core_p99" -v np="$nginx_p99" \
-  'BEGIN { printf "core / nginx:          %12.2f %12.2f\n", c / n, cp / np }'
+printf '\n%-20s %12s %10s %16s   (median of %d rounds of %d s)\n' \
+  "server" "requests/s" "p99 (ms)" "CPU us/request" "$rounds" "$secs"
+printf '%-20s %12s %10s %16s\n' "HTTP core" "$core_rps" "$core_p99" "$core_cpu"
+printf '%-20s %12s %10s %16s\n' "nginx (1 worker)" "$nginx_rps" "$nginx_p99" "$nginx_cpu"
+awk -v c="$core_rps" -v n="$nginx_rps" -v cp="$core_p99" -v np="$nginx_p99" -v cc="$core_cpu" -v nc="$nginx_cpu" \
+  'BEGIN { printf "%-20s %12.2f %10.2f %16.2f\n", "core / nginx", c / n, cp / np, cc / nc }'
 
 echo
 echo "idle check: 2000 connections left silent, 5 s time-out"
