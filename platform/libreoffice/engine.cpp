@@ -1,5 +1,6 @@
 #include "platform/libreoffice/engine.hpp"
 
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -243,6 +244,14 @@ struct Engine::Impl : std::enable_shared_from_this<Engine::Impl> {
   // ---- worker thread ----
 
   void WorkerLoop() {
+    // Writing to the pipe of an office that has just died raises SIGPIPE in
+    // the writing thread, which would end the whole program. Every UNO thread
+    // is started from this one and inherits its mask, so blocking the signal
+    // here turns it into a failed write (and a failed call) instead.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     std::unique_lock<std::mutex> lock(mutex);
     while (!quit) {
       const bool woke = wake.wait_for(lock, options.idleLimit, [&] { return jobPending || quit; });

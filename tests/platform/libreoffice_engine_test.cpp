@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -222,8 +223,9 @@ TEST(LibreOfficeEngine, StopLeavesNoProcessNoSocketsAndNoFolders) {
     EXPECT_TRUE(fs::is_directory(workDir / "tmp"));
     // Its pipe sockets (its own single-instance pipe among them) are recorded.
     std::istringstream list(ReadFile(workDir / "sockets"));
-    for (std::string line; std::getline(list, line);)
+    for (std::string line; std::getline(list, line);) {
       if (fs::exists(fs::symlink_status(line))) sockets.push_back(line);
+    }
     EXPECT_GE(sockets.size(), 2u);
     EXPECT_TRUE(std::any_of(sockets.begin(), sockets.end(),
                             [](const std::string& s) { return s.find("SingleOfficeIPC") != std::string::npos; }));
@@ -246,6 +248,74 @@ TEST(LibreOfficeEngine, NotInstalledFailsEveryCallClearly) {
     FAIL() << "opened without an office";
   } catch (const EngineError& e) {
     EXPECT_EQ(e.kind(), EngineError::Kind::kNotInstalled);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Run in a child process by the test below: starts an office, reports its
+// process id and work folder, and waits to be killed.
+TEST(LibreOfficeEngineChild, HoldsAnOfficeUntilKilled) {
+  const char* report = std::getenv("DL_LO_CHILD_REPORT");
+  if (report == nullptr) GTEST_SKIP() << "run by OfficeDiesWithAKilledProgram";
+  Engine engine(TestOptions());
+  const auto dir = FreshDir("child");
+  Convert(engine, WriteHtml(dir, "a.html", "child"), dir / "a-out.html");
+  WriteFile(std::string(report) + ".tmp", std::to_string(engine.OfficePid()) + "\n");
+  fs::rename(std::string(report) + ".tmp", report);
+  for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+}
+
+TEST(LibreOfficeEngine, OfficeDiesWithAKilledProgramAndTheNextEngineClearsItsFiles) {
+  const fs::path runtime = std::getenv("XDG_RUNTIME_DIR");
+  const fs::path report = runtime / "child-report";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::setenv("DL_LO_CHILD_REPORT", report.c_str(), 1);
+    ::execl("/proc/self/exe", "platform_libreoffice_tests",
+            "--gtest_filter=LibreOfficeEngineChild.HoldsAnOfficeUntilKilled", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // Never leave the child running, whatever fails below.
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      if (pid > 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+      }
+    }
+  } reaper{child};
+  const auto until = Clock::now() + std::chrono::seconds(60);
+  while (!fs::exists(report) && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(fs::exists(report)) << "the child did not start an office";
+  const pid_t office = static_cast<pid_t>(std::stol(ReadFile(report)));
+  std::vector<fs::path> childDirs;
+  for (const auto& e : fs::directory_iterator(runtime))
+    if (e.path().filename().string().rfind("docklane-office-" + std::to_string(child) + "-", 0) == 0)
+      childDirs.push_back(e.path());
+  ASSERT_EQ(childDirs.size(), 1u);
+  const std::string socketList = ReadFile(childDirs[0] / "sockets");
+
+  ::kill(child, SIGKILL);  // no clean-up of its own runs
+  ::waitpid(child, nullptr, 0);
+  reaper.pid = -1;
+  // The office goes with the program that started it.
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (!ProcessEnded(office) && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(ProcessEnded(office));
+
+  // What it left is cleared by the next engine.
+  EXPECT_TRUE(fs::exists(childDirs[0]));
+  Engine next(TestOptions());
+  EXPECT_FALSE(fs::exists(childDirs[0]));
+  std::istringstream sockets(socketList);
+  for (std::string line; std::getline(sockets, line);) {
+    if (line.empty()) continue;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(line))) << line;
   }
 }
 
