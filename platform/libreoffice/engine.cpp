@@ -763,9 +763,22 @@ Engine::~Engine() {
   }
 }
 
+namespace {
+std::atomic<bool> sharedEngineCreated{false};
+}
+
 std::shared_ptr<Engine> Engine::Shared() {
-  static std::shared_ptr<Engine> engine = std::make_shared<Engine>();
-  return engine;
+  // Objects still holding the engine at exit would keep it alive; the office
+  // goes with the program all the same.
+  struct Holder {
+    std::shared_ptr<Engine> engine;
+    ~Holder() { engine->Kill(); }
+  };
+  static Holder holder{[] {
+    sharedEngineCreated = true;
+    return std::make_shared<Engine>();
+  }()};
+  return holder.engine;
 }
 
 fs::path Engine::DefaultProgramDir() { return DL_LO_PROGRAM_DIR; }
@@ -830,6 +843,14 @@ unsigned Engine::Starts() const { return impl_->starts; }
 std::size_t Engine::OpenDocuments() const { return impl_->openDocuments; }
 const EngineOptions& Engine::Options() const { return impl_->options; }
 
-void StopSharedEngine() { Engine::Shared()->Stop(); }
+void Engine::Kill() noexcept {
+  impl_->killedByCaller = true;
+  impl_->process.Stop(std::chrono::milliseconds(0));
+  impl_->process.RemoveWorkDir();
+}
+
+void StopSharedEngine() noexcept {
+  if (sharedEngineCreated) Engine::Shared()->Kill();
+}
 
 }  // namespace platform::libreoffice

@@ -95,7 +95,11 @@ class Engine {
   int PageCount(DocId doc);
 
   // Ends the office and removes its work folder; the next call starts it anew.
+  // Waits for a call in progress (up to its limit).
   void Stop();
+  // Kills the office at once, without waiting for a call in progress (which
+  // then fails), and removes what it leaves. For a program that is ending.
+  void Kill() noexcept;
 
   // Diagnostics for tests and benchmarks.
   pid_t OfficePid() const;       // -1 when not running
@@ -111,7 +115,10 @@ class Engine {
   std::shared_ptr<Impl> impl_;
 };
 
-// Stops the shared engine if it was started (for the program's shutdown).
-void StopSharedEngine();
+// Kills the shared engine's office, if there is one, without waiting for a
+// conversion in progress: for the program's shutdown, also on the path that
+// skips static destructors. (Otherwise the shared engine stops itself when
+// the program exits normally.)
+void StopSharedEngine() noexcept;
 
 }  // namespace platform::libreoffice

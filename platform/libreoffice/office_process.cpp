@@ -188,11 +188,13 @@ void OfficeProcess::Spawn(const std::string& pipeName) {
   std::vector<std::string> env;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
     if (std::strncmp(*e, "TMPDIR=", 7) == 0 || std::strncmp(*e, "TMP=", 4) == 0 ||
-        std::strncmp(*e, "TEMP=", 5) == 0)
+        std::strncmp(*e, "TEMP=", 5) == 0 || std::strncmp(*e, "GSETTINGS_BACKEND=", 18) == 0)
       continue;
     env.emplace_back(*e);
   }
   env.push_back("TMPDIR=" + TempDir().string());
+  // Settings stay in memory: nothing written to the user's dconf database.
+  env.push_back("GSETTINGS_BACKEND=memory");
   std::vector<char*> argv, envp;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

@@ -257,46 +257,81 @@ namespace {
 
 // Run in a child process by the test below: starts an office, reports its
 // process id and work folder, and waits to be killed.
-TEST(LibreOfficeEngineChild, HoldsAnOfficeUntilKilled) {
+// Run in a child process by the tests below: starts the shared office,
+// reports its process id, then either waits to be killed or exits the way
+// the program does on "quit".
+TEST(LibreOfficeEngineChild, RunsAnOffice) {
   const char* report = std::getenv("DL_LO_CHILD_REPORT");
-  if (report == nullptr) GTEST_SKIP() << "run by OfficeDiesWithAKilledProgram";
-  Engine engine(TestOptions());
+  if (report == nullptr) GTEST_SKIP() << "run by the tests of a program's end";
+  auto engine = Engine::Shared();
   const auto dir = FreshDir("child");
-  Convert(engine, WriteHtml(dir, "a.html", "child"), dir / "a-out.html");
-  WriteFile(std::string(report) + ".tmp", std::to_string(engine.OfficePid()) + "\n");
+  Convert(*engine, WriteHtml(dir, "a.html", "child"), dir / "a-out.html");
+  WriteFile(std::string(report) + ".tmp", std::to_string(engine->OfficePid()) + "\n");
   fs::rename(std::string(report) + ".tmp", report);
+  if (std::getenv("DL_LO_CHILD_EXIT") != nullptr) std::exit(0);
   for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
-TEST(LibreOfficeEngine, OfficeDiesWithAKilledProgramAndTheNextEngineClearsItsFiles) {
-  const fs::path runtime = std::getenv("XDG_RUNTIME_DIR");
-  const fs::path report = runtime / "child-report";
+// Starts the child above; returns its process id.
+pid_t StartChild(const fs::path& report, bool exits) {
   const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
   if (child == 0) {
     ::setenv("DL_LO_CHILD_REPORT", report.c_str(), 1);
-    ::execl("/proc/self/exe", "platform_libreoffice_tests",
-            "--gtest_filter=LibreOfficeEngineChild.HoldsAnOfficeUntilKilled", static_cast<char*>(nullptr));
+    if (exits) ::setenv("DL_LO_CHILD_EXIT", "1", 1);
+    ::execl("/proc/self/exe", "platform_libreoffice_tests", "--gtest_filter=LibreOfficeEngineChild.RunsAnOffice",
+            static_cast<char*>(nullptr));
     ::_exit(127);
   }
-  // Never leave the child running, whatever fails below.
-  struct Reaper {
-    pid_t pid;
-    ~Reaper() {
-      if (pid > 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-      }
+  return child;
+}
+
+// Never leaves a child running, whatever fails.
+struct Reaper {
+  pid_t pid;
+  ~Reaper() {
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
     }
-  } reaper{child};
+  }
+};
+
+std::vector<fs::path> WorkDirsOf(pid_t pid) {
+  std::vector<fs::path> found;
+  for (const auto& e : fs::directory_iterator(std::getenv("XDG_RUNTIME_DIR")))
+    if (e.path().filename().string().rfind("docklane-office-" + std::to_string(pid) + "-", 0) == 0)
+      found.push_back(e.path());
+  return found;
+}
+
+TEST(LibreOfficeEngine, SharedOfficeStopsWhenTheProgramExits) {
+  const fs::path report = fs::path(std::getenv("XDG_RUNTIME_DIR")) / "exit-report";
+  Reaper reaper{StartChild(report, true)};
+  ASSERT_GT(reaper.pid, 0);
+  int status = -1;
+  ASSERT_EQ(::waitpid(reaper.pid, &status, 0), reaper.pid);
+  const pid_t child = reaper.pid;
+  reaper.pid = -1;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_TRUE(fs::exists(report));
+  const pid_t office = static_cast<pid_t>(std::stol(ReadFile(report)));
+  EXPECT_TRUE(ProcessGone(office));
+  EXPECT_TRUE(WorkDirsOf(child).empty());
+  const std::string prefix = "OSL_PIPE_" + std::to_string(::getuid()) + "_docklane_" + std::to_string(child) + "_";
+  for (const auto& e : fs::directory_iterator("/tmp"))
+    EXPECT_NE(e.path().filename().string().rfind(prefix, 0), 0u) << e.path();
+}
+
+TEST(LibreOfficeEngine, OfficeDiesWithAKilledProgramAndTheNextEngineClearsItsFiles) {
+  const fs::path report = fs::path(std::getenv("XDG_RUNTIME_DIR")) / "child-report";
+  const pid_t child = StartChild(report, false);
+  ASSERT_GT(child, 0);
+  Reaper reaper{child};
   const auto until = Clock::now() + std::chrono::seconds(60);
   while (!fs::exists(report) && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   ASSERT_TRUE(fs::exists(report)) << "the child did not start an office";
   const pid_t office = static_cast<pid_t>(std::stol(ReadFile(report)));
-  std::vector<fs::path> childDirs;
-  for (const auto& e : fs::directory_iterator(runtime))
-    if (e.path().filename().string().rfind("docklane-office-" + std::to_string(child) + "-", 0) == 0)
-      childDirs.push_back(e.path());
+  const std::vector<fs::path> childDirs = WorkDirsOf(child);
   ASSERT_EQ(childDirs.size(), 1u);
   const std::string socketList = ReadFile(childDirs[0] / "sockets");
 
