@@ -173,9 +173,10 @@ TEST_F(LibreOfficeServers, WordSavesDocAsWebPage) {
 }
 
 TEST_F(LibreOfficeServers, WordSavesRtfAsWebPage) {
-  MakeDocument(*engine_, DocumentApp::kWriter, FlatText({"Rich text 한글", "@1"}), docs_ / "letter.rtf",
-               "Rich Text Format");
-  WordToWebPage(docs_ / "letter.rtf", root_ / "import.html");
+  // A name that needs escaping in a URL.
+  const fs::path rtf = docs_ / "편지 #1 100%.rtf";
+  MakeDocument(*engine_, DocumentApp::kWriter, FlatText({"Rich text 한글", "@1"}), rtf, "Rich Text Format");
+  WordToWebPage(rtf, root_ / "import.html");
   const std::string html = ExpectWebPage(1);
   EXPECT_NE(html.find("Rich text"), std::string::npos);
   EXPECT_NE(html.find("한글"), std::string::npos);
@@ -189,6 +190,22 @@ TEST_F(LibreOfficeServers, ExcelSavesXlsxWithPictureAsWebPage) {
   EXPECT_NE(html.find("사과"), std::string::npos);
   EXPECT_NE(html.find("Amount"), std::string::npos);
   EXPECT_EQ(engine_->OpenDocuments(), 0u);
+}
+
+TEST_F(LibreOfficeServers, PlainTextAndCsvOpenAsText) {
+  WriteFile(docs_ / "notes.txt", "첫 줄 first line\nsecond line\n");
+  WordToWebPage(docs_ / "notes.txt", root_ / "import.html");
+  std::string html = ExpectWebPage(0);
+  EXPECT_NE(html.find("첫 줄"), std::string::npos);
+  EXPECT_NE(html.find("first line"), std::string::npos);
+  EXPECT_NE(html.find("second line"), std::string::npos);
+
+  WriteFile(docs_ / "table.csv", "품목,수량\n\"apples, red\",12\n");
+  ExcelToWebPage(docs_ / "table.csv", root_ / "import.html");
+  html = ExpectWebPage(0);
+  EXPECT_NE(html.find("품목"), std::string::npos);
+  EXPECT_NE(html.find("apples, red"), std::string::npos);
+  EXPECT_NE(html.find(">12<"), std::string::npos);
 }
 
 TEST_F(LibreOfficeServers, PowerPointSavesOnePicturePerSlide) {
