@@ -21,7 +21,8 @@ struct InstalledWebPage {
 // files beside it, as the office writes them) at `target`. An older page and
 // support folder at `target` are replaced; the staged files are moved away.
 // Raises std::runtime_error when the target cannot be written; the old page
-// is then left as it was.
+// is kept unless the failure came while swapping the new one in, and no
+// half-written page or folder is left behind.
 InstalledWebPage InstallWebPage(const std::filesystem::path& staged,
                                 const std::filesystem::path& target);
 
