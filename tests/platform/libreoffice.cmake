@@ -9,7 +9,7 @@ file(GLOB _lo_test_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/libreoffice_
 add_executable(platform_libreoffice_tests ${_lo_test_srcs}
   ${CMAKE_CURRENT_LIST_DIR}/libreoffice_test_main.cpp
   ${CMAKE_CURRENT_LIST_DIR}/libreoffice_test_support.cpp)
-target_link_libraries(platform_libreoffice_tests PRIVATE dl_platform_libreoffice dl_export
+target_link_libraries(platform_libreoffice_tests PRIVATE dl_platform_libreoffice dl_office dl_export
   GTest::gtest Threads::Threads)
 gtest_discover_tests(platform_libreoffice_tests DISCOVERY_TIMEOUT 60
   PROPERTIES LABELS "libreoffice" TIMEOUT 120)
