@@ -13,17 +13,6 @@
 namespace http_test {
 namespace {
 
-TEST(Settings, ValuesAfterConstruction) {
-  HttpCore::Server server;
-  EXPECT_EQ(server.settings.port, 80);
-  EXPECT_EQ(server.settings.worker_threads, 1u);
-  EXPECT_EQ(server.settings.request_timeout_s, 5);
-  EXPECT_EQ(server.settings.content_timeout_s, 300);
-  EXPECT_TRUE(server.settings.bind_address.empty());
-  EXPECT_TRUE(server.settings.allow_address_reuse);
-  EXPECT_EQ(HttpCore::Server(3465).settings.port, 3465);
-}
-
 std::string bind_failure(HttpCore::Server& server) {
   try {
     server.bind_listener();

@@ -32,13 +32,6 @@ class Limits : public ::testing::Test {
   TestServer server;
 };
 
-TEST_F(Limits, DefaultsBoundRequestHeadAndFields) {
-  const HttpCore::ServerSettings settings;
-  EXPECT_EQ(settings.max_request_buffer, 256u * 1024 * 1024);
-  EXPECT_EQ(settings.max_head_size, 2u * 1024 * 1024);
-  EXPECT_EQ(settings.max_header_fields, 1000u);
-}
-
 TEST_F(Limits, BodyBeyondTheBufferGets413) {
   server.server.settings.max_request_buffer = 1024;
   server.start();
