@@ -7,6 +7,7 @@
 #include "endpoints/endpoint_table.hpp"
 #include "endpoints/reply_framing.hpp"
 #include "endpoints/request_trees.hpp"
+#include "office/automation_failure.hpp"
 #include "platform/automation.hpp"
 
 namespace {
@@ -53,6 +54,9 @@ void Serve(const HttpResponsePtr& response, const HttpRequestPtr& request, Param
       response->write_status(400, "Could not open path " + request->path + ": " + e.what());
     }
   } catch (const Automation::AutomationException& e) {
+    // The conversion has quit its application; the dialog that held it must
+    // not be reused by the next request.
+    office::DiscardMainDialog();
     WriteUnexpectedFailure(*response, fields,
                            "Office automation failed while serving " + request->path + ": " + e.what());
   } catch (...) {

@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
+#include "app/deskrelay_dlg.hpp"
 #include "desktop/font_list.hpp"
 #include "endpoints/endpoint_front.hpp"
 #include "export/export_paths.hpp"
@@ -297,10 +298,12 @@ TEST_F(EndpointServer, NoFontsGiveAnEmptyBody) {
 
 TEST_F(EndpointServer, FailuresThatAreNotStandardExceptionsAnswerJsonAndKeepServing) {
   platform::FontCollection::SetForTesting(std::make_unique<ThrowingFonts>(0));
+  g_pMainDlg = new CDeskrelayDlg;
   EXPECT_EQ(Get("/get_font_list", "Origin: http://e\r\n"),
             Ok("{\n   \"message\" : \"Office automation failed while serving /get_font_list: "
                "0x80020009: Word is gone\",\n   \"success\" : false\n}\n",
                "http://e"));
+  EXPECT_EQ(g_pMainDlg, nullptr) << "a failed office call leaves no dialog behind";
   platform::FontCollection::SetForTesting(std::make_unique<ThrowingFonts>(2));
   EXPECT_EQ(Get("/get_font_list"),
             Ok("{\n   \"message\" : \"Unexpected failure while serving /get_font_list\",\n"
