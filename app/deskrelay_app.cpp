@@ -13,6 +13,9 @@
 #include "app/trace.hpp"
 #include "desktop/font_list.hpp"
 #include "export/export_paths.hpp"
+#ifdef DL_HAVE_LIBREOFFICE
+#include "platform/libreoffice/servers.hpp"
+#endif
 
 CDeskrelayApp theApp;
 
@@ -37,6 +40,12 @@ void CDeskrelayApp::InitInstance() {
     // the rest of Docklane serves on.
     std::fprintf(stderr, "docklane: export folder unusable: %s\n", reason.c_str());
   }
+
+#ifdef DL_HAVE_LIBREOFFICE
+  // "Word.Application" and its siblings are served by the document engine;
+  // the engine itself starts only when a conversion first needs it.
+  platform::libreoffice::RegisterLibreOfficeServers();
+#endif
 
   // Ends the process if another instance runs; otherwise returns once a
   // client has connected and the pipe and server threads run.

@@ -9,6 +9,13 @@ bash scripts/build.sh "$top/build" -DDL_TESTS=OFF -DDL_BENCH=OFF
 
 ./build/app/docklane &
 lane=$!
+# Docwarden retries only every ten seconds: start it once the pipe is there.
+runtime=${XDG_RUNTIME_DIR:-}
+[ -n "$runtime" ] && [ -d "$runtime" ] || runtime=/tmp/docklane-$(id -u)
+for _ in $(seq 1 50); do
+  [ -S "$runtime/docklane_pipe" ] && break
+  sleep 0.1
+done
 ./build/service/docwarden &
 warden=$!
 trap 'kill $warden 2>/dev/null; wait $warden 2>/dev/null; kill $lane 2>/dev/null; wait $lane 2>/dev/null' EXIT INT TERM
