@@ -6,12 +6,11 @@
 #include <cerrno>
 #include <mutex>
 #include <optional>
-#include <vector>
 
 #include "export/base64.hpp"
+#include "export/base64_splice.hpp"
 #include "export/collected_file.hpp"
 #include "export/export_paths.hpp"
-#include "export/json_text.hpp"
 #include "export/text_conversion.hpp"
 #include "platform/codepage.hpp"
 
@@ -62,89 +61,6 @@ std::optional<std::string> PictureTag(std::string_view at_tag) {
   return std::nullopt;
 }
 
-// Base64 texts make up most of a reply with pictures, and need no escaping:
-// the writer lays out the reply with a short stand-in for each, and the texts
-// are put in its place afterwards, giving the writer's text without running
-// megabytes through its per-character escaping. Stand-ins are taken as such
-// only as the whole value of a "base64" or "screen_capture" member; no
-// clipboard text can be written in that form (the writer escapes its quotes,
-// and no other member of those names holds text from outside).
-class Base64Splice {
- public:
-  // The image entries as they are to be laid out: each Base64 text replaced
-  // by a stand-in. The entries themselves are kept to take the texts from.
-  Json::Value LayOutImages(Json::Value image_files) {
-    images_ = std::move(image_files);
-    const Json::Value& images = images_;
-    Json::Value laid_out;
-    for (const std::string& key : images.getMemberNames()) {
-      const Json::Value& entry = images[key];
-      Json::Value copy(Json::objectValue);
-      for (const std::string& name : entry.getMemberNames()) {
-        const char* begin = nullptr;
-        const char* end = nullptr;
-        if (name == "base64" && entry[name].isString() && entry[name].getString(&begin, &end) && begin != end) {
-          copy[name] = StandIn(std::string_view(begin, static_cast<std::size_t>(end - begin)));
-        } else {
-          copy[name] = entry[name];
-        }
-      }
-      laid_out[key] = std::move(copy);
-    }
-    return laid_out;
-  }
-
-  // The capture's Base64 text, or its stand-in.
-  Json::Value LayOutCapture(std::string base64) {
-    capture_ = std::move(base64);
-    if (capture_.empty()) return "";
-    return StandIn(capture_);
-  }
-
-  std::string Write(const Json::Value& reply) const {
-    const std::string laid_out = StyledJson(reply);
-    if (texts_.empty()) return laid_out;
-    std::size_t size = laid_out.size();
-    for (const std::string_view text : texts_) size += text.size();
-    std::string out;
-    out.reserve(size);
-    std::size_t from = 0;
-    for (std::size_t at = laid_out.find(kWrittenMark); at != std::string::npos;
-         at = laid_out.find(kWrittenMark, at + 1)) {
-      const std::string_view before = std::string_view(laid_out).substr(0, at);
-      if (!EndsWith(before, "\"base64\" : \"") && !EndsWith(before, "\"screen_capture\" : \"")) continue;
-      const std::size_t digits = at + kWrittenMark.size();
-      std::size_t end = digits;
-      std::size_t index = 0;
-      while (end < laid_out.size() && end - digits < 9 && laid_out[end] >= '0' && laid_out[end] <= '9')
-        index = index * 10 + static_cast<std::size_t>(laid_out[end++] - '0');
-      if (end == digits || index >= texts_.size() || laid_out.compare(end, kWrittenEnd.size(), kWrittenEnd) != 0)
-        continue;
-      out.append(laid_out, from, at - from);
-      out.append(texts_[index]);
-      from = end + kWrittenEnd.size() - 1;  // the closing quote
-      at = from;
-    }
-    out.append(laid_out, from, std::string::npos);
-    return out;
-  }
-
- private:
-  Json::Value StandIn(std::string_view text) {
-    texts_.push_back(text);
-    return "\x01" + std::to_string(texts_.size() - 1) + "\x01";
-  }
-  static bool EndsWith(std::string_view s, std::string_view suffix) {
-    return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-  }
-  // A stand-in as the writer writes it: "\u0001<index>\u0001".
-  static constexpr std::string_view kWrittenMark = "\\u0001";
-  static constexpr std::string_view kWrittenEnd = "\\u0001\"";
-  Json::Value images_;
-  std::string capture_;
-  std::vector<std::string_view> texts_;
-};
-
 std::string BaseName(std::string_view path) {
   std::size_t cut = path.rfind('\\');
   if (cut == std::string_view::npos) cut = path.rfind('/');
@@ -184,7 +100,9 @@ ClipboardHtmlParts CutClipboardHtml(std::string_view html) {
   return parts;
 }
 
-void CollectClipboardFiles(std::string_view html, Json::Value& image_files, Json::Value& text_files) {
+namespace {
+
+void CollectFiles(std::string_view html, Json::Value& image_files, Json::Value& text_files, Base64Splice* splice) {
   const platform::CodePage code_page = platform::SystemCodePage();
   std::size_t scan = 0;
   for (;;) {
@@ -217,9 +135,24 @@ void CollectClipboardFiles(std::string_view html, Json::Value& image_files, Json
     const bool drive_letter = path.size() >= 2 && path[1] == ':';
     const std::string filename = drive_letter ? std::string(path) : "/" + std::string(path);
     const std::string url = std::string(kFileUrlPrefix) + std::string(path);
-    AddCollectedFile(image_files, text_files, BaseName(path), filename, url, tag, code_page);
+    if (splice) {
+      AddCollectedFile(image_files, text_files, BaseName(path), filename, url, tag, code_page, *splice);
+    } else {
+      AddCollectedFile(image_files, text_files, BaseName(path), filename, url, tag, code_page);
+    }
     scan = quote + 3;
   }
+}
+
+}  // namespace
+
+void CollectClipboardFiles(std::string_view html, Json::Value& image_files, Json::Value& text_files) {
+  CollectFiles(html, image_files, text_files, nullptr);
+}
+
+void CollectClipboardFiles(std::string_view html, Json::Value& image_files, Json::Value& text_files,
+                           Base64Splice& splice) {
+  CollectFiles(html, image_files, text_files, &splice);
 }
 
 std::string ReadClipboardJson(platform::Clipboard& clipboard, const std::string& capture_path) {
@@ -239,17 +172,18 @@ std::string ReadClipboardJson(platform::Clipboard& clipboard, const std::string&
   const std::string_view html = UpToNul(contents.html_format);
   ClipboardHtmlParts parts = CutClipboardHtml(html);
 
+  // Base64 texts make up most of a reply with pictures: they bypass the
+  // writer's escaping and copying.
+  Base64Splice splice;
   Json::Value image_files;
   Json::Value text_files;
-  CollectClipboardFiles(html, image_files, text_files);
-
-  Base64Splice splice;
+  CollectClipboardFiles(html, image_files, text_files, splice);
 
   const std::string utf8_text = WideToUtf8(text);
   Json::Value reply(Json::objectValue);
-  reply["image_files"] = splice.LayOutImages(std::move(image_files));
+  reply["image_files"] = std::move(image_files);
   reply["text_files"] = std::move(text_files);
-  reply["screen_capture"] = splice.LayOutCapture(std::move(screen_capture));
+  reply["screen_capture"] = splice.StandIn(std::move(screen_capture));
   reply["html_body_utf8_byte_length"] = static_cast<Json::Int64>(parts.body.size());
   reply["html_fragment_utf8_byte_length"] = static_cast<Json::Int64>(parts.fragment.size());
   reply["html_clipboard_original_utf8_byte_length"] = static_cast<Json::Int64>(parts.original.size());

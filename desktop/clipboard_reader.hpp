@@ -13,6 +13,8 @@
 
 #include "platform/clipboard.hpp"
 
+class Base64Splice;
+
 // The reply, written with Json::StyledWriter:
 //   encoding "utf-8"; html_clipboard_original (the HTML description, cut
 //   after its last "</html>"); html_body (from "<html" through the last
@@ -44,3 +46,8 @@ ClipboardHtmlParts CutClipboardHtml(std::string_view html);
 // (file:///tmp/x.png names /tmp/x.png); a Windows path with a drive letter
 // (file:///C:/x.png) is kept as written.
 void CollectClipboardFiles(std::string_view html, Json::Value& image_files, Json::Value& text_files);
+
+// The same, with the pictures' Base64 texts handed to `splice` and stand-ins
+// in the entries: the reply must then be written by splice.Write.
+void CollectClipboardFiles(std::string_view html, Json::Value& image_files, Json::Value& text_files,
+                           Base64Splice& splice);

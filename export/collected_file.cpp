@@ -1,5 +1,6 @@
 #include "export/collected_file.hpp"
 
+#include "export/base64_splice.hpp"
 #include "export/extension.hpp"
 #include "export/file_entry.hpp"
 #include "export/text_file_entry.hpp"
@@ -41,16 +42,20 @@ const char* CollectedTextMimeType(const std::string& name) {
   return MimeTypeOf(name, kTextTypes);
 }
 
-void AddCollectedFile(Json::Value& image_files, Json::Value& text_files,
-                      const std::string& key, const std::string& filename,
-                      const std::string& full_filename,
-                      const std::optional<std::string>& tag,
-                      platform::CodePage code_page) {
+namespace {
+
+void AddEntry(Json::Value& image_files, Json::Value& text_files,
+              const std::string& key, const std::string& filename,
+              const std::string& full_filename,
+              const std::optional<std::string>& tag,
+              platform::CodePage code_page, Base64Splice* splice) {
   if (const char* mime_type = CollectedImageMimeType(filename)) {
     Json::Value entry(Json::objectValue);
     entry["filename"] = filename;
     entry["full_filename"] = full_filename;
-    entry["base64"] = EncodeFileEntry(filename, true);
+    std::string base64 = EncodeFileEntry(filename, true);
+    entry["base64"] = splice ? splice->StandIn(std::move(base64))
+                             : Json::Value(base64);
     if (tag) entry["tag"] = *tag;
     entry["mime_type"] = mime_type;
     image_files[key] = std::move(entry);
@@ -64,4 +69,24 @@ void AddCollectedFile(Json::Value& image_files, Json::Value& text_files,
     entry["mime_type"] = mime_type;
     text_files[key] = std::move(entry);
   }
+}
+
+}  // namespace
+
+void AddCollectedFile(Json::Value& image_files, Json::Value& text_files,
+                      const std::string& key, const std::string& filename,
+                      const std::string& full_filename,
+                      const std::optional<std::string>& tag,
+                      platform::CodePage code_page) {
+  AddEntry(image_files, text_files, key, filename, full_filename, tag,
+           code_page, nullptr);
+}
+
+void AddCollectedFile(Json::Value& image_files, Json::Value& text_files,
+                      const std::string& key, const std::string& filename,
+                      const std::string& full_filename,
+                      const std::optional<std::string>& tag,
+                      platform::CodePage code_page, Base64Splice& splice) {
+  AddEntry(image_files, text_files, key, filename, full_filename, tag,
+           code_page, &splice);
 }

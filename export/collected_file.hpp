@@ -9,6 +9,8 @@
 
 #include "platform/codepage.hpp"
 
+class Base64Splice;
+
 // The MIME type of a picture name (".png", ".jpg", ".jpeg", ".gif", ".bmp",
 // ".ico", by MatchesExtension), or nullptr when it is none.
 const char* CollectedImageMimeType(const std::string& name);
@@ -31,3 +33,11 @@ void AddCollectedFile(Json::Value& image_files, Json::Value& text_files,
                       const std::string& full_filename,
                       const std::optional<std::string>& tag,
                       platform::CodePage code_page);
+
+// The same, but an image entry's Base64 text is handed to `splice`, and the
+// entry holds its stand-in: the reply must then be written by splice.Write.
+void AddCollectedFile(Json::Value& image_files, Json::Value& text_files,
+                      const std::string& key, const std::string& filename,
+                      const std::string& full_filename,
+                      const std::optional<std::string>& tag,
+                      platform::CodePage code_page, Base64Splice& splice);

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
+#include <optional>
 #include <stdexcept>
 
+#include "export/base64.hpp"
+#include "export/collected_file.hpp"
 #include "tests/export/export_test_support.hpp"
 
 namespace {
@@ -113,6 +116,53 @@ TEST_F(ExportFolderTest, RelativeItemMustExistInTheCurrentDirectory) {
   // skipped.
   WriteSupportFile("only_here.png", "a");
   EXPECT_TRUE(Parse(CollectFilesJson("only_here.png"))["image_files"].isNull());
+}
+
+TEST_F(ExportFolderTest, ReplyIsWhatTheStyledWriterWritesForTheEntries) {
+  const std::string dir = outside_.path();
+  // Names and contents shaped like the stand-ins that pictures' Base64
+  // texts are laid out with, Korean names, texts, a missing file, and a
+  // picture listed twice.
+  const std::string lookalike_png = dir + "/\x01" "0\x01.png";
+  const std::string quoted_png = dir + "/\"base64\" : \"\\u00010\\u0001\".png";
+  const std::string korean_png = dir + "/\xEA\xB7\xB8\xEB\xA6\xBC.png";
+  const std::string korean_txt = dir + "/\xEB\xA9\x94\xEB\xAA\xA8.txt";
+  const std::string lookalike_css = dir + "/s.css";
+  const std::string empty_jpg = dir + "/empty.jpg";
+  WriteFile(lookalike_png, std::string(5000, '\xF7'));
+  WriteFile(quoted_png, "\x01" "1\x01");
+  WriteFile(korean_png, std::string("\x89PNG\r\n\x1a\n\0", 9) + std::string(300000, 'k'));
+  WriteFile(korean_txt, "\"base64\" : \"\x01" "2\x01\" \\u00012\\u0001");
+  WriteFile(lookalike_css, "a{content:\"\x01" "0\x01\"}");
+  WriteFile(empty_jpg, "");
+  const std::string list = lookalike_png + "," + dir + "/missing.gif," + quoted_png + "," +
+                           korean_png + "," + korean_txt + ",," + lookalike_css + "," + empty_jpg + "," +
+                           lookalike_png;
+
+  Json::Value images;
+  Json::Value texts;
+  for (const std::string& name :
+       {lookalike_png, quoted_png, korean_png, korean_txt, lookalike_css, empty_jpg}) {
+    AddCollectedFile(images, texts, name, name, name, std::string("img"), platform::SystemCodePage());
+  }
+  Json::Value reply(Json::objectValue);
+  reply["encoding"] = "utf-8";
+  reply["image_files"] = images;
+  reply["success"] = true;
+  reply["text_files"] = texts;
+  Json::StyledWriter writer;
+  const std::string collected = CollectFilesJson(list);
+  EXPECT_EQ(collected, writer.write(reply));
+  // Each picture's own content, in its own place.
+  const Json::Value parsed = Parse(collected);
+  EXPECT_EQ(parsed["image_files"][korean_png]["base64"].asString(),
+            Base64Encode(std::string("\x89PNG\r\n\x1a\n\0", 9) + std::string(300000, 'k')));
+  EXPECT_EQ(parsed["image_files"][lookalike_png]["base64"].asString(),
+            Base64Encode(std::string(5000, '\xF7')));
+  EXPECT_EQ(parsed["image_files"][quoted_png]["base64"].asString(), "ATEB");
+  EXPECT_EQ(parsed["image_files"][empty_jpg]["base64"].asString(), "");
+  EXPECT_EQ(parsed["image_files"].size(), 4u);
+  EXPECT_EQ(parsed["text_files"].size(), 2u);
 }
 
 }  // namespace
