@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ctime>
 
+#include "http/response.hpp"
+
 namespace HttpCore {
 
 namespace {
@@ -29,6 +31,8 @@ std::chrono::steady_clock::time_point arming_now() {
 
 ServerBase::Connection::Connection(std::shared_ptr<HandlerGate> gate, boost::asio::io_context& loop)
     : handler_gate(std::move(gate)), socket(std::make_unique<boost::asio::ip::tcp::socket>(loop)) {}
+
+ServerBase::Connection::~Connection() = default;
 
 void ServerBase::Connection::arm_timeout(long seconds) {
   if (seconds == 0) {

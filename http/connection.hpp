@@ -17,6 +17,7 @@ namespace HttpCore {
 class ServerBase::Connection : public std::enable_shared_from_this<ServerBase::Connection> {
  public:
   Connection(std::shared_ptr<HandlerGate> gate, boost::asio::io_context& loop);
+  ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
@@ -32,6 +33,9 @@ class ServerBase::Connection : public std::enable_shared_from_this<ServerBase::C
   std::mutex close_mutex;
   std::unique_ptr<boost::asio::steady_timer> timer;
   std::shared_ptr<boost::asio::ip::tcp::endpoint> remote_endpoint;
+  // The last reply's object, kept so that the next request on this
+  // connection needs no new one. It holds no session while kept here.
+  std::unique_ptr<Response> spare_response;
 
  private:
   // Re-arming happens several times per request, so the deadline is kept

@@ -3,8 +3,28 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <tuple>
+#include <utility>
 
 namespace HttpCore {
+
+namespace {
+
+// Adds the fields to `fields`, reusing `line` for every line read.
+void add_header_fields(std::istream& stream, HeaderMap& fields, std::size_t max_fields,
+                       std::string& line) {
+  while (fields.size() <= max_fields && std::getline(stream, line)) {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos) break;
+    std::size_t start = colon + 1;
+    while (start + 1 < line.size() && line[start] == ' ') ++start;
+    if (start < line.size())
+      fields.emplace(std::piecewise_construct, std::forward_as_tuple(line, 0, colon),
+                     std::forward_as_tuple(line, start, line.size() - 1 - start));
+  }
+}
+
+}  // namespace
 
 bool parse_request_head(std::istream& stream, std::string& method, std::string& path,
                         std::string& query, std::string& version, HeaderMap& header,
@@ -15,7 +35,7 @@ bool parse_request_head(std::istream& stream, std::string& method, std::string& 
 
   const std::size_t method_end = line.find(' ');
   if (method_end == std::string::npos) return false;
-  method = line.substr(0, method_end);
+  method.assign(line, 0, method_end);
 
   // The last '?' inside the target that is not the line's final character
   // starts the query; the first space after the method ends the target.
@@ -32,10 +52,10 @@ bool parse_request_head(std::istream& stream, std::string& method, std::string& 
 
   const std::size_t target_start = method_end + 1;
   if (query_start != std::string::npos) {
-    path = line.substr(target_start, query_start - 1 - target_start);
-    query = line.substr(query_start, target_end - query_start);
+    path.assign(line, target_start, query_start - 1 - target_start);
+    query.assign(line, query_start, target_end - query_start);
   } else {
-    path = line.substr(target_start, target_end - target_start);
+    path.assign(line, target_start, target_end - target_start);
   }
 
   const std::size_t slash = line.find('/', target_end + 1);
@@ -44,24 +64,20 @@ bool parse_request_head(std::istream& stream, std::string& method, std::string& 
 
   // The line still carries its CR, the last character.
   const std::size_t version_start = slash + 1;
-  version = version_start < line.size() ? line.substr(version_start, line.size() - 1 - version_start)
-                                        : std::string();
+  if (version_start < line.size())
+    version.assign(line, version_start, line.size() - 1 - version_start);
+  else
+    version.clear();
 
-  header = parse_header_fields(stream, max_fields);
+  // Filled in place: a map kept from an earlier request keeps its buckets.
+  add_header_fields(stream, header, max_fields, line);
   return true;
 }
 
 HeaderMap parse_header_fields(std::istream& stream, std::size_t max_fields) {
   HeaderMap fields;
   std::string line;
-  while (fields.size() <= max_fields && std::getline(stream, line)) {
-    const std::size_t colon = line.find(':');
-    if (colon == std::string::npos) break;
-    std::size_t start = colon + 1;
-    while (start + 1 < line.size() && line[start] == ' ') ++start;
-    if (start < line.size())
-      fields.emplace(line.substr(0, colon), line.substr(start, line.size() - 1 - start));
-  }
+  add_header_fields(stream, fields, max_fields, line);
   return fields;
 }
 

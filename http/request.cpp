@@ -1,5 +1,8 @@
 #include "http/request.hpp"
 
+#include <ios>
+#include <locale>
+
 #include "http/parse.hpp"
 
 namespace HttpCore {
@@ -33,5 +36,29 @@ std::uint16_t ServerBase::Request::remote_port() const {
 }
 
 HeaderMap ServerBase::Request::query_fields() const { return parse_query(query); }
+
+bool ServerBase::Request::reset_for_next(std::size_t max_request_buffer) {
+  // A buffer grown for a large body is not kept for the connection's life.
+  constexpr std::size_t kLargestKeptBuffer = 64 * 1024;
+  if (streambuf->max_size() != max_request_buffer || streambuf->capacity() > kLargestKeptBuffer ||
+      content.rdbuf() != streambuf.get())
+    return false;
+  // Bytes left over (beyond Content-Length) belonged to the finished request.
+  streambuf->consume(streambuf->size());
+  if (content.getloc() != std::locale()) content.imbue(std::locale());
+  content.clear();
+  content.exceptions(std::ios_base::goodbit);
+  content.flags(std::ios_base::skipws | std::ios_base::dec);
+  content.width(0);
+  content.precision(6);
+  method.clear();
+  path.clear();
+  query.clear();
+  version.clear();
+  header.clear();
+  path_groups = std::smatch();
+  header_time = std::chrono::system_clock::time_point();
+  return true;
+}
 
 }  // namespace HttpCore

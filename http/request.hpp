@@ -44,6 +44,10 @@ class ServerBase::Request {
   // parse_query of `query`.
   HeaderMap query_fields() const;
 
+  // Empties the request for the next one read on the same connection, as if
+  // new; false when its buffer should rather be given back.
+  bool reset_for_next(std::size_t max_request_buffer);
+
   std::unique_ptr<boost::asio::streambuf> streambuf;
   std::string method;
   std::string path;

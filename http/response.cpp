@@ -1,5 +1,10 @@
 #include "http/response.hpp"
 
+#include <charconv>
+#include <cstring>
+#include <ios>
+#include <locale>
+
 #include <boost/asio/write.hpp>
 
 #include "http/connection.hpp"
@@ -9,7 +14,25 @@
 namespace HttpCore {
 
 namespace {
+
 constexpr std::size_t kInitialReplyRoom = 512;
+
+// The buffers of one gather write, read where the Response keeps them, so
+// that starting the write copies no list.
+struct GatherView {
+  using value_type = boost::asio::const_buffer;
+  using const_iterator = const boost::asio::const_buffer*;
+  const_iterator begin() const noexcept { return first; }
+  const_iterator end() const noexcept { return last; }
+  const_iterator first;
+  const_iterator last;
+};
+
+template <std::size_t N>
+constexpr std::size_t length_of(const char (&)[N]) {
+  return N - 1;
+}
+
 }  // namespace
 
 ServerBase::Response::Response(std::shared_ptr<Session> session_, long content_timeout_s_)
@@ -22,17 +45,33 @@ ServerBase::Response::Response(std::shared_ptr<Session> session_, long content_t
   streambuf->prepare(kInitialReplyRoom);
 }
 
-std::size_t ServerBase::Response::size() const noexcept { return streambuf->size(); }
+std::size_t ServerBase::Response::size() const noexcept { return streambuf->size() + body_bytes_; }
+
+// Straight into the buffer: the formatting layer of the stream only costs
+// time for text that needs no formatting. The stream writes into the same
+// buffer, so the order of bytes is kept.
+void ServerBase::Response::append(const char* data, std::size_t size) {
+  if (size == 0) return;
+  auto space = streambuf->prepare(size);
+  std::memcpy(space.data(), data, size);
+  streambuf->commit(size);
+}
 
 void ServerBase::Response::write_status(int code, const HeaderMap& header) {
-  *this << "HTTP/1.1 " << status_phrase(code) << "\r\n";
+  const std::string& phrase = status_phrase(code);
+  append("HTTP/1.1 ", length_of("HTTP/1.1 "));
+  append(phrase.data(), phrase.size());
+  append("\r\n", 2);
   write_headers(header, 0);
 }
 
 void ServerBase::Response::write_status(int code, const std::string& body, const HeaderMap& header) {
-  *this << "HTTP/1.1 " << status_phrase(code) << "\r\n";
+  const std::string& phrase = status_phrase(code);
+  append("HTTP/1.1 ", length_of("HTTP/1.1 "));
+  append(phrase.data(), phrase.size());
+  append("\r\n", 2);
   write_headers(header, body.size());
-  if (!body.empty()) *this << body;
+  append(body.data(), body.size());
 }
 
 void ServerBase::Response::write_headers(const HeaderMap& header, std::size_t size) {
@@ -43,14 +82,34 @@ void ServerBase::Response::write_headers(const HeaderMap& header, std::size_t si
     if (!chunked && case_insensitive_equals(field.first, "transfer-encoding") &&
         case_insensitive_equals(field.second, "chunked"))
       chunked = true;
-    *this << field.first << ": " << field.second << "\r\n";
+    append(field.first.data(), field.first.size());
+    append(": ", 2);
+    append(field.second.data(), field.second.size());
+    append("\r\n", 2);
   }
-  if (has_length || chunked)
-    *this << "\r\n";
-  else if (!close_after)
-    *this << "Content-Length: " << size << "\r\n\r\n";
-  else
-    *this << "\r\n";
+  if (has_length || chunked || close_after) {
+    append("\r\n", 2);
+    return;
+  }
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, size).ptr;
+  append("Content-Length: ", length_of("Content-Length: "));
+  append(digits, static_cast<std::size_t>(end - digits));
+  append("\r\n\r\n", 4);
+}
+
+void ServerBase::Response::append_body(std::string&& body) {
+  if (body.empty()) return;
+  body_bytes_ += body.size();
+  bodies_.push_back(Body{streambuf->size(), std::move(body)});
+  body.clear();
+}
+
+void ServerBase::Response::drop_sent() {
+  streambuf->consume(streambuf->size());
+  bodies_.clear();
+  body_bytes_ = 0;
+  gather_.clear();
 }
 
 void ServerBase::Response::send(WriteCallback callback) {
@@ -58,16 +117,50 @@ void ServerBase::Response::send(WriteCallback callback) {
   if (!connection.socket) return;
   connection.arm_timeout(content_timeout_s);
   auto self = shared_from_this();
-  // The dynamic-buffer write removes the written bytes from the buffer.
-  boost::asio::async_write(*connection.socket, *streambuf,
-                           [self, callback = std::move(callback)](const boost::system::error_code& ec,
-                                                                  std::size_t) {
-                             Connection& connection = *self->session->connection;
-                             connection.disarm_timeout();
-                             auto pass = connection.handler_gate->enter();
-                             if (!pass) return;
-                             if (callback) callback(ec);
-                           });
+  auto on_written = [self, callback = std::move(callback)](const boost::system::error_code& ec,
+                                                           std::size_t) {
+    self->drop_sent();
+    Connection& connection = *self->session->connection;
+    connection.disarm_timeout();
+    auto pass = connection.handler_gate->enter();
+    if (!pass) return;
+    if (callback) callback(ec);
+  };
+  if (bodies_.empty()) {
+    boost::asio::async_write(*connection.socket, streambuf->data(), std::move(on_written));
+    return;
+  }
+  // Stream text and handed-over bodies in the order they were written.
+  const char* text = static_cast<const char*>(streambuf->data().data());
+  std::size_t text_sent = 0;
+  gather_.clear();
+  for (const Body& body : bodies_) {
+    if (body.after_stream_bytes > text_sent)
+      gather_.emplace_back(text + text_sent, body.after_stream_bytes - text_sent);
+    text_sent = body.after_stream_bytes;
+    gather_.emplace_back(body.bytes.data(), body.bytes.size());
+  }
+  if (streambuf->size() > text_sent) gather_.emplace_back(text + text_sent, streambuf->size() - text_sent);
+  boost::asio::async_write(*connection.socket, GatherView{gather_.data(), gather_.data() + gather_.size()},
+                           std::move(on_written));
+}
+
+bool ServerBase::Response::reset_for(std::shared_ptr<Session> next_session, long content_timeout_s_) {
+  // A buffer grown for a large reply is not kept for the connection's life.
+  constexpr std::size_t kLargestKeptBuffer = 64 * 1024;
+  if (rdbuf() != streambuf.get() || streambuf->capacity() > kLargestKeptBuffer) return false;
+  if (getloc() != std::locale()) imbue(std::locale());
+  clear();
+  exceptions(std::ios_base::goodbit);
+  flags(std::ios_base::skipws | std::ios_base::dec);
+  width(0);
+  precision(6);
+  fill(' ');
+  drop_sent();
+  session = std::move(next_session);
+  content_timeout_s = content_timeout_s_;
+  close_after = false;
+  return true;
 }
 
 }  // namespace HttpCore

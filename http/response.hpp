@@ -7,6 +7,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include <boost/asio/streambuf.hpp>
 
@@ -22,7 +23,7 @@ class ServerBase::Response : public std::enable_shared_from_this<ServerBase::Res
   Response(const Response&) = delete;
   Response& operator=(const Response&) = delete;
 
-  // Bytes buffered and not yet sent.
+  // Bytes buffered and not yet sent, handed-over bodies included.
   std::size_t size() const noexcept;
 
   // "HTTP/1.1 <phrase>" CR LF, then the fields and an empty body.
@@ -33,8 +34,17 @@ class ServerBase::Response : public std::enable_shared_from_this<ServerBase::Res
   // a chunked coding, or close_after is set; then the empty line.
   void write_headers(const HeaderMap& header, std::size_t size);
 
+  // Takes a (large) body without copying it: its bytes follow what has been
+  // written so far, and go out in the same write as the rest of the reply.
+  // Text written afterwards follows it.
+  void append_body(std::string&& body);
+
   // Writes what is buffered; the callback learns how the write ended.
   void send(WriteCallback callback = nullptr);
+
+  // Ready to answer another request of the same connection, as if new;
+  // false when the handler changed the stream in a way that cannot be undone.
+  bool reset_for(std::shared_ptr<Session> next_session, long content_timeout_s);
 
   std::unique_ptr<boost::asio::streambuf> streambuf;
   std::shared_ptr<Session> session;
@@ -42,6 +52,20 @@ class ServerBase::Response : public std::enable_shared_from_this<ServerBase::Res
   // Set: the connection is not reused after this reply, and write_headers
   // adds no Content-Length.
   bool close_after = false;
+
+ private:
+  // A handed-over body and how many stream bytes precede it.
+  struct Body {
+    std::size_t after_stream_bytes;
+    std::string bytes;
+  };
+
+  void append(const char* data, std::size_t size);
+  void drop_sent();
+
+  std::vector<Body> bodies_;
+  std::size_t body_bytes_ = 0;
+  std::vector<boost::asio::const_buffer> gather_;
 };
 
 }  // namespace HttpCore

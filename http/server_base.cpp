@@ -359,21 +359,40 @@ void ServerBase::after_reply(const Response& response, const error_code& ec) {
       break;
     }
   }
-  if (keep) read_request(std::make_shared<Session>(settings.max_request_buffer, finished->connection));
+  if (!keep) return;
+  // When nothing but this reply still holds the finished session and its
+  // request, nobody can see them change: they serve the next request, with
+  // their buffers, instead of new ones.
+  if (finished.use_count() == 1 && finished->request.use_count() == 1 &&
+      finished->request->reset_for_next(settings.max_request_buffer))
+    return read_request(finished);
+  read_request(std::make_shared<Session>(settings.max_request_buffer, finished->connection));
 }
 
 void ServerBase::serve(const std::shared_ptr<Session>& session, const Handler& handler) {
-  session->connection->arm_timeout(settings.content_timeout_s);
+  Connection& connection = *session->connection;
+  connection.arm_timeout(settings.content_timeout_s);
+
+  Response* raw = connection.spare_response.release();
+  if (raw) {
+    raw->session = session;
+    raw->content_timeout_s = settings.content_timeout_s;
+  } else {
+    raw = new Response(session, settings.content_timeout_s);
+  }
 
   // The reply leaves when the last owner lets go; then the request decides
   // whether the connection reads another request.
-  std::shared_ptr<Response> response(
-      new Response(session, settings.content_timeout_s), [this](Response* raw) {
-        std::shared_ptr<Response> owned(raw);
-        if (owned->session->connection->handler_gate->stopped()) return;
-        // The pending write holds the response until the callback has run.
-        owned->send([this, raw](const error_code& ec) { after_reply(*raw, ec); });
-      });
+  std::shared_ptr<Response> response(raw, [this](Response* raw) {
+    if (raw->session->connection->handler_gate->stopped()) {
+      delete raw;
+      return;
+    }
+    // The pending write holds the response until the callback has run;
+    // then the connection keeps it for its next reply.
+    std::shared_ptr<Response> owned(raw, [this](Response* done) { park_response(done); });
+    owned->send([this, raw](const error_code& ec) { after_reply(*raw, ec); });
+  });
 
   try {
     handler(response, session->request);
@@ -381,6 +400,16 @@ void ServerBase::serve(const std::shared_ptr<Session>& session, const Handler& h
     // Whatever the handler buffered is still sent.
     report(session->request, generic_error(boost::system::errc::operation_canceled));
   }
+}
+
+void ServerBase::park_response(Response* done) {
+  std::unique_ptr<Response> response(done);
+  // Only on the loop's thread: that is where the connection's next reply
+  // takes it again.
+  if (!response->session || !event_loop || !event_loop->get_executor().running_in_this_thread()) return;
+  std::shared_ptr<Connection> connection = response->session->connection;
+  if (!connection || connection->spare_response) return;
+  if (response->reset_for(nullptr, 0)) connection->spare_response = std::move(response);
 }
 
 }  // namespace HttpCore
