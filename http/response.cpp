@@ -47,34 +47,62 @@ ServerBase::Response::Response(std::shared_ptr<Session> session_, long content_t
 
 std::size_t ServerBase::Response::size() const noexcept { return streambuf->size() + body_bytes_; }
 
-// Straight into the buffer: the formatting layer of the stream only costs
-// time for text that needs no formatting. The stream writes into the same
-// buffer, so the order of bytes is kept.
-void ServerBase::Response::append(const char* data, std::size_t size) {
-  if (size == 0) return;
-  auto space = streambuf->prepare(size);
-  std::memcpy(space.data(), data, size);
-  streambuf->commit(size);
-}
+// Heads go straight into the buffer: the formatting layer of the stream only
+// costs time for text that needs no formatting. The stream writes into the
+// same buffer, so the order of bytes is kept.
+namespace {
+
+// Fills room taken from the buffer once for a whole head.
+class HeadWriter {
+ public:
+  explicit HeadWriter(char* out) : out_(out), start_(out) {}
+  void put(const char* data, std::size_t size) {
+    std::memcpy(out_, data, size);
+    out_ += size;
+  }
+  void put(const std::string& text) { put(text.data(), text.size()); }
+  template <std::size_t N>
+  void put(const char (&text)[N]) {
+    put(text, N - 1);
+  }
+  void put_number(std::size_t value) { out_ = std::to_chars(out_, out_ + 20, value).ptr; }
+  std::size_t written() const { return static_cast<std::size_t>(out_ - start_); }
+
+ private:
+  char* out_;
+  char* start_;
+};
+
+constexpr std::size_t kLengthFieldRoom = length_of("Content-Length: ") + 20 + length_of("\r\n\r\n");
+
+}  // namespace
 
 void ServerBase::Response::write_status(int code, const HeaderMap& header) {
-  const std::string& phrase = status_phrase(code);
-  append("HTTP/1.1 ", length_of("HTTP/1.1 "));
-  append(phrase.data(), phrase.size());
-  append("\r\n", 2);
-  write_headers(header, 0);
+  write_head(&status_phrase(code), header, 0, nullptr);
 }
 
 void ServerBase::Response::write_status(int code, const std::string& body, const HeaderMap& header) {
-  const std::string& phrase = status_phrase(code);
-  append("HTTP/1.1 ", length_of("HTTP/1.1 "));
-  append(phrase.data(), phrase.size());
-  append("\r\n", 2);
-  write_headers(header, body.size());
-  append(body.data(), body.size());
+  write_head(&status_phrase(code), header, body.size(), &body);
 }
 
 void ServerBase::Response::write_headers(const HeaderMap& header, std::size_t size) {
+  write_head(nullptr, header, size, nullptr);
+}
+
+void ServerBase::Response::write_head(const std::string* phrase, const HeaderMap& header,
+                                      std::size_t size, const std::string* body) {
+  std::size_t room = kLengthFieldRoom;
+  if (phrase) room += length_of("HTTP/1.1 ") + phrase->size() + 2;
+  for (const auto& field : header) room += field.first.size() + field.second.size() + 4;
+  if (body) room += body->size();
+  auto space = streambuf->prepare(room);
+  HeadWriter out(static_cast<char*>(space.data()));
+
+  if (phrase) {
+    out.put("HTTP/1.1 ");
+    out.put(*phrase);
+    out.put("\r\n");
+  }
   bool has_length = false;
   bool chunked = false;
   for (const auto& field : header) {
@@ -82,20 +110,20 @@ void ServerBase::Response::write_headers(const HeaderMap& header, std::size_t si
     if (!chunked && case_insensitive_equals(field.first, "transfer-encoding") &&
         case_insensitive_equals(field.second, "chunked"))
       chunked = true;
-    append(field.first.data(), field.first.size());
-    append(": ", 2);
-    append(field.second.data(), field.second.size());
-    append("\r\n", 2);
+    out.put(field.first);
+    out.put(": ");
+    out.put(field.second);
+    out.put("\r\n");
   }
   if (has_length || chunked || close_after) {
-    append("\r\n", 2);
-    return;
+    out.put("\r\n");
+  } else {
+    out.put("Content-Length: ");
+    out.put_number(size);
+    out.put("\r\n\r\n");
   }
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, size).ptr;
-  append("Content-Length: ", length_of("Content-Length: "));
-  append(digits, static_cast<std::size_t>(end - digits));
-  append("\r\n\r\n", 4);
+  if (body) out.put(*body);
+  streambuf->commit(out.written());
 }
 
 void ServerBase::Response::append_body(std::string&& body) {

@@ -60,7 +60,10 @@ class ServerBase::Response : public std::enable_shared_from_this<ServerBase::Res
     std::string bytes;
   };
 
-  void append(const char* data, std::size_t size);
+  // Status line (when `phrase` is given), fields, length and body (when
+  // given), in one piece of the buffer.
+  void write_head(const std::string* phrase, const HeaderMap& header, std::size_t size,
+                  const std::string* body);
   void drop_sent();
 
   std::vector<Body> bodies_;
