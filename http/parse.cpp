@@ -30,7 +30,14 @@ bool parse_request_head(std::istream& stream, std::string& method, std::string& 
                         std::string& query, std::string& version, HeaderMap& header,
                         std::size_t max_fields) {
   header.clear();
-  std::string line;
+  // Kept by the thread from one request to the next, so that reading the
+  // lines needs no allocation; a line of unusual length is not kept.
+  thread_local std::string line;
+  struct Trim {
+    ~Trim() {
+      if (line.capacity() > 1024) std::string().swap(line);
+    }
+  } trim;
   if (!std::getline(stream, line)) return false;
 
   const std::size_t method_end = line.find(' ');
