@@ -6,82 +6,16 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/utf.hpp"
+
 namespace Automation {
 namespace {
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-// Lone surrogates become U+FFFD rather than ill-formed UTF-8.
-std::string Utf16ToUtf8(const std::u16string& in) {
-  std::string out;
-  out.reserve(in.size());
-  for (std::size_t i = 0; i < in.size(); ++i) {
-    char32_t c = in[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 &&
-        in[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (in[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    AppendUtf8(out, c);
-  }
-  return out;
-}
-
-// Malformed sequences (overlong, surrogates, truncated, > U+10FFFF) each
-// become one U+FFFD.
-std::u16string Utf8ToUtf16(const std::string& in) {
+// Malformed UTF-8 from callers becomes U+FFFD, a lead byte and the
+// continuation bytes it announces giving one U+FFFD together.
+std::u16string Utf8ToUtf16(std::string_view in) {
   std::u16string out;
-  out.reserve(in.size());
-  const auto* s = reinterpret_cast<const unsigned char*>(in.data());
-  const std::size_t n = in.size();
-  std::size_t i = 0;
-  while (i < n) {
-    unsigned char b = s[i];
-    char32_t c = 0xFFFD;
-    std::size_t len = 1;
-    if (b < 0x80) {
-      c = b;
-    } else if (b >= 0xC2 && b <= 0xF4) {
-      std::size_t need = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-      char32_t v = b & (need == 2 ? 0x1F : need == 3 ? 0x0F : 0x07);
-      std::size_t k = 1;
-      for (; k < need && i + k < n && (s[i + k] & 0xC0) == 0x80; ++k) v = (v << 6) | (s[i + k] & 0x3F);
-      if (k == need) {
-        bool overlong = (need == 3 && v < 0x800) || (need == 4 && v < 0x10000);
-        bool bad = overlong || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF);
-        if (!bad) c = v;
-        len = need;
-      } else {
-        len = k;
-      }
-    }
-    i += len;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
+  platform::DecodeUtf8(in, out, platform::Utf8Errors::kReplaceEachSequence);
   return out;
 }
 
@@ -296,7 +230,7 @@ std::int32_t Variant::ToInt() const {
   }
 }
 
-std::string Variant::ToUtf8() const { return Utf16ToUtf8(bstrVal()); }
+std::string Variant::ToUtf8() const { return platform::Utf16ToUtf8(bstrVal()); }
 
 std::string Variant::Describe() const {
   if (IsByRef()) return "BYREF " + (ref_ && ref_ != this ? Deref().Describe() : std::string("null"));
@@ -315,7 +249,7 @@ std::string Variant::Describe() const {
     case VT_BOOL:
       return std::string("VT_BOOL ") + (int_ ? "1" : "0");
     case VT_BSTR:
-      return "VT_BSTR \"" + Utf16ToUtf8(text_) + "\"";
+      return "VT_BSTR \"" + platform::Utf16ToUtf8(text_) + "\"";
     case VT_DISPATCH:
       return dispatch_ ? "VT_DISPATCH" : "VT_DISPATCH null";
     case VT_ERROR:

@@ -4,7 +4,7 @@ add_library(dl_platform_clipboard STATIC
   ${CMAKE_CURRENT_LIST_DIR}/x11/clipboard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/x11/clipboard_targets.cpp
   ${CMAKE_CURRENT_LIST_DIR}/x11/clipboard_html_format.cpp)
-target_link_libraries(dl_platform_clipboard PUBLIC PkgConfig::X11 Threads::Threads)
+target_link_libraries(dl_platform_clipboard PUBLIC PkgConfig::X11 Threads::Threads PRIVATE dl_platform_utf)
 
 # Test double: an owner offering what a test gives it.
 add_library(dl_platform_clipboard_fake STATIC

@@ -1,13 +1,15 @@
-// Code page conversions over glibc iconv, with UTF-8 done here directly:
-// it is by far the most frequent code page and iconv's treatment of bad
-// UTF-8 (one replacement per byte) differs from what Windows does.
+// Code page conversions over glibc iconv, except UTF-8, which goes through
+// platform/utf.hpp: it is by far the most frequent code page and iconv's
+// treatment of bad UTF-8 (one replacement per byte) differs from what
+// Windows does (one per maximal subpart).
 #include "platform/codepage.hpp"
 
 #include <iconv.h>
 
 #include <cerrno>
 #include <cstddef>
-#include <cstdint>
+
+#include "platform/utf.hpp"
 
 namespace platform {
 namespace {
@@ -81,113 +83,6 @@ char16_t UndefinedByte(CodePage code_page, unsigned char byte) {
     return static_cast<char16_t>(byte);
   }
   return kReplacement;
-}
-
-// --- UTF-8 -----------------------------------------------------------------
-
-void AppendCodePoint(std::u16string& out, std::uint32_t cp) {
-  if (cp >= 0x10000) {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  } else {
-    out.push_back(static_cast<char16_t>(cp));
-  }
-}
-
-// Invalid input is replaced per maximal subpart (Unicode 3.9, the practice
-// of Windows and of browsers): a truncated sequence gives one U+FFFD, a
-// stray byte one U+FFFD.
-bool DecodeUtf8(std::string_view bytes, std::u16string& out,
-                InvalidInput invalid) {
-  const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-  const std::size_t n = bytes.size();
-  out.clear();
-  out.reserve(n);
-  std::size_t i = 0;
-  while (i < n) {
-    const unsigned char lead = s[i];
-    if (lead < 0x80) {
-      out.push_back(lead);
-      ++i;
-      continue;
-    }
-    int trail_count;
-    unsigned char low = 0x80, high = 0xBF;  // bounds of the first trail byte
-    std::uint32_t cp;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      trail_count = 1;
-      cp = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      trail_count = 2;
-      cp = lead & 0x0F;
-      if (lead == 0xE0) low = 0xA0;        // no overlong forms
-      if (lead == 0xED) high = 0x9F;       // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      trail_count = 3;
-      cp = lead & 0x07;
-      if (lead == 0xF0) low = 0x90;        // no overlong forms
-      if (lead == 0xF4) high = 0x8F;       // nothing above U+10FFFF
-    } else {
-      if (invalid == InvalidInput::kFail) return false;
-      out.push_back(kReplacement);
-      ++i;
-      continue;
-    }
-    std::size_t j = i + 1;
-    bool complete = true;
-    for (int k = 0; k < trail_count; ++k, ++j) {
-      if (j >= n || s[j] < low || s[j] > high) {
-        complete = false;
-        break;
-      }
-      cp = (cp << 6) | (s[j] & 0x3F);
-      low = 0x80;
-      high = 0xBF;
-    }
-    if (!complete) {
-      if (invalid == InvalidInput::kFail) return false;
-      out.push_back(kReplacement);
-      i = j;
-      continue;
-    }
-    AppendCodePoint(out, cp);
-    i = j;
-  }
-  return true;
-}
-
-void EncodeUtf8(std::u16string_view text, std::string& out) {
-  out.clear();
-  out.reserve(text.size() + text.size() / 2);
-  const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    std::uint32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDFFF) {
-      if (cp <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 &&
-          text[i + 1] <= 0xDFFF) {
-        cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-        ++i;
-      } else {
-        cp = kReplacement;  // a lone surrogate has no UTF-8 form
-      }
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
 }
 
 // --- iconv -----------------------------------------------------------------
@@ -295,7 +190,9 @@ bool MultiByteToWide(CodePage code_page, std::string_view bytes,
   const CodePage resolved = Resolve(code_page);
   bool ok;
   if (resolved == kCodePageUtf8) {
-    ok = DecodeUtf8(bytes, out, invalid);
+    ok = DecodeUtf8(bytes, out,
+                    invalid == InvalidInput::kFail ? Utf8Errors::kFail
+                                                   : Utf8Errors::kReplace);
   } else {
     const char* name = IconvName(resolved);
     ok = name != nullptr &&
@@ -309,7 +206,7 @@ bool WideToMultiByte(CodePage code_page, std::u16string_view text,
                      std::string& out) {
   const CodePage resolved = Resolve(code_page);
   if (resolved == kCodePageUtf8) {
-    EncodeUtf8(text, out);
+    out = Utf16ToUtf8(text);
     return true;
   }
   const char* name = IconvName(resolved);

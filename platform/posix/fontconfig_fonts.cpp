@@ -9,60 +9,20 @@
 // appearance in fontconfig's order.
 #include <fontconfig/fontconfig.h>
 
-#include <cstring>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "platform/fonts.hpp"
+#include "platform/utf.hpp"
 
 namespace platform {
 namespace {
 
-// Strict UTF-8 to UTF-16. A name that is not UTF-8 cannot be read and
-// becomes the empty text.
+// A name that is not UTF-8 cannot be read and becomes the empty text.
 std::u16string DecodeName(const char* text) {
   std::u16string out;
-  const auto* p = reinterpret_cast<const unsigned char*>(text);
-  const size_t n = std::strlen(text);
-  for (size_t i = 0; i < n;) {
-    unsigned char b = p[i];
-    char32_t cp;
-    size_t len;
-    if (b < 0x80) {
-      cp = b;
-      len = 1;
-    } else if (b >= 0xC2 && b <= 0xDF) {
-      cp = b & 0x1F;
-      len = 2;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      cp = b & 0x0F;
-      len = 3;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      cp = b & 0x07;
-      len = 4;
-    } else {
-      return {};
-    }
-    if (i + len > n) return {};
-    for (size_t k = 1; k < len; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return {};
-      cp = (cp << 6) | (p[i + k] & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return {};
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
-  }
+  DecodeUtf8(text, out, Utf8Errors::kFail);
   return out;
 }
 

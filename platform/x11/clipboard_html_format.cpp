@@ -3,54 +3,24 @@
 #include <cctype>
 #include <cstdio>
 
+#include "platform/utf.hpp"
+
 namespace platform {
 namespace {
 
 constexpr std::string_view kStartMarker = "<!--StartFragment-->";
 constexpr std::string_view kEndMarker = "<!--EndFragment-->";
 
-void AppendUtf8(char32_t c, std::string& out) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 // UTF-16 bytes to UTF-8; a lone surrogate becomes U+FFFD, an odd last byte
 // is dropped.
 std::string Utf16BytesToUtf8(std::string_view bytes, bool big_endian) {
-  std::string out;
-  out.reserve(bytes.size());
-  const std::size_t units = bytes.size() / 2;
-  auto unit = [&](std::size_t i) -> char16_t {
+  std::u16string units(bytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i) {
     const auto a = static_cast<unsigned char>(bytes[2 * i]);
     const auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
-    return static_cast<char16_t>(big_endian ? (a << 8) | b : (b << 8) | a);
-  };
-  for (std::size_t i = 0; i < units; ++i) {
-    const char16_t u = unit(i);
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-      const char16_t low = unit(i + 1);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        AppendUtf8(0x10000 + ((char32_t(u) - 0xD800) << 10) + (low - 0xDC00), out);
-        ++i;
-        continue;
-      }
-    }
-    AppendUtf8(u >= 0xD800 && u <= 0xDFFF ? char32_t{0xFFFD} : char32_t{u}, out);
+    units[i] = static_cast<char16_t>(big_endian ? (a << 8) | b : (b << 8) | a);
   }
-  return out;
+  return Utf16ToUtf8(units);
 }
 
 bool StartsWith(std::string_view s, std::string_view prefix) {

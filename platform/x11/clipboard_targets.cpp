@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/utf.hpp"
 #include "platform/x11/clipboard_html_format.hpp"
 
 namespace platform {
@@ -23,43 +24,7 @@ bool HasPngSignature(std::string_view bytes) {
 
 std::u16string Utf8ToUtf16Lenient(std::string_view s) {
   std::u16string out;
-  out.reserve(s.size());
-  std::size_t i = 0;
-  const auto cont = [&](std::size_t k) {
-    return k < s.size() && (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80;
-  };
-  while (i < s.size()) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    char32_t c = 0xFFFD;
-    std::size_t len = 1;
-    if (b < 0x80) {
-      c = b;
-    } else if (b >= 0xC2 && b <= 0xDF && cont(i + 1)) {
-      c = ((b & 0x1Fu) << 6) | (s[i + 1] & 0x3F);
-      len = 2;
-    } else if (b >= 0xE0 && b <= 0xEF && cont(i + 1) && cont(i + 2)) {
-      const char32_t v = ((b & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3F);
-      // Overlong forms and surrogates are not characters.
-      if (v >= 0x800 && (v < 0xD800 || v > 0xDFFF)) {
-        c = v;
-        len = 3;
-      }
-    } else if (b >= 0xF0 && b <= 0xF4 && cont(i + 1) && cont(i + 2) && cont(i + 3)) {
-      const char32_t v = ((b & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) |
-                         (s[i + 3] & 0x3F);
-      if (v >= 0x10000 && v <= 0x10FFFF) {
-        c = v;
-        len = 4;
-      }
-    }
-    if (c >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-    i += len;
-  }
+  DecodeUtf8(s, out, Utf8Errors::kReplaceEachByte);
   return out;
 }
 
