@@ -49,6 +49,22 @@ HeaderMap::const_iterator find_field(const HeaderMap& header, const std::string&
   return header.end();
 }
 
+// A reply object whose write has ended (or that a stopping loop drops):
+// kept by its connection for the next reply, or deleted. Only on the loop's
+// thread, where the connection's next reply takes it again, and never once
+// the server is stopping, whose objects may be gone.
+void park_response(ServerBase::Response* done) {
+  std::unique_ptr<ServerBase::Response> response(done);
+  if (!response->session) return;
+  std::shared_ptr<ServerBase::Connection> connection = response->session->connection;
+  if (!connection || connection->spare_response || connection->handler_gate->stopped() ||
+      !connection->socket)
+    return;
+  const auto* loop = connection->socket->get_executor().target<boost::asio::io_context::executor_type>();
+  if (!loop || !loop->running_in_this_thread()) return;
+  if (response->reset_for(nullptr, 0)) connection->spare_response = std::move(response);
+}
+
 const std::string kContentLength = "Content-Length";
 const std::string kTransferEncoding = "Transfer-Encoding";
 const std::string kUpgrade = "Upgrade";
@@ -410,7 +426,7 @@ void ServerBase::serve(const std::shared_ptr<Session>& session, const Handler& h
     }
     // The pending write holds the response until the callback has run;
     // then the connection keeps it for its next reply.
-    std::shared_ptr<Response> owned(raw, [this](Response* done) { park_response(done); });
+    std::shared_ptr<Response> owned(raw, park_response);
     owned->send([this, raw](const error_code& ec) { after_reply(*raw, ec); });
   });
 
@@ -420,16 +436,6 @@ void ServerBase::serve(const std::shared_ptr<Session>& session, const Handler& h
     // Whatever the handler buffered is still sent.
     report(session->request, generic_error(boost::system::errc::operation_canceled));
   }
-}
-
-void ServerBase::park_response(Response* done) {
-  std::unique_ptr<Response> response(done);
-  // Only on the loop's thread: that is where the connection's next reply
-  // takes it again.
-  if (!response->session || !event_loop || !event_loop->get_executor().running_in_this_thread()) return;
-  std::shared_ptr<Connection> connection = response->session->connection;
-  if (!connection || connection->spare_response) return;
-  if (response->reset_for(nullptr, 0)) connection->spare_response = std::move(response);
 }
 
 }  // namespace HttpCore

@@ -90,9 +90,6 @@ class ServerBase {
   void report(const std::shared_ptr<Request>& request, const boost::system::error_code& ec);
   // After a reply written by serve: keep the connection for another request, or let it close.
   void after_reply(const Response& response, const boost::system::error_code& ec);
-  // A reply object whose write has ended: kept by its connection for the
-  // next reply, or deleted.
-  void park_response(Response* done);
   // Resumes accepting after a pause (descriptors or memory exhausted).
   void accept_later();
 
