@@ -60,7 +60,8 @@ void park_response(ServerBase::Response* done) {
   if (!connection || connection->spare_response || connection->handler_gate->stopped() ||
       !connection->socket)
     return;
-  const auto* loop = connection->socket->get_executor().target<boost::asio::io_context::executor_type>();
+  const auto executor = connection->socket->get_executor();
+  const auto* loop = executor.target<boost::asio::io_context::executor_type>();
   if (!loop || !loop->running_in_this_thread()) return;
   if (response->reset_for(nullptr, 0)) connection->spare_response = std::move(response);
 }
