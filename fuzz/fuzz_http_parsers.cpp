@@ -51,6 +51,14 @@ struct Harness {
       for (const auto& field : request->query_fields()) body += field.first + field.second;
       for (std::size_t i = 0; i < request->path_groups.size(); ++i) body += request->path_groups[i].str();
       if (request->header.count("x-throw")) throw std::runtime_error("handler failed");
+      if (request->header.count("x-hand-over")) {
+        // The body handed over after the head, with text after it.
+        *response << "HTTP/1.1 200 OK\r\n";
+        response->write_headers({{"X-Remote", request->remote_address()}}, body.size() + 1);
+        response->append_body(std::move(body));
+        *response << "!";
+        return;
+      }
       response->write_status(200, body, {{"X-Remote", request->remote_address()}});
     };
     server.default_handlers["GET"] = answer;
