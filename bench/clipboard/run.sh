@@ -7,9 +7,9 @@
 #   bench/clipboard/run.sh [build-dir]
 set -euo pipefail
 build=${1:-build}
-program="$build/bench/clipboard/bench_clipboard_server"
+program="$build/bench/endpoint_server/bench_endpoint_server"
 [ -x "$program" ] && [ -x "$build/bench/clipboard/bench_clipboard_direct" ] || {
-  echo "build it first: cmake --build $build --target bench_clipboard_server bench_clipboard_direct" >&2; exit 1; }
+  echo "build it first: cmake --build $build --target bench_endpoint_server bench_clipboard_direct" >&2; exit 1; }
 port=${PORT:-38466}
 rounds=${ROUNDS:-5}
 work=$(mktemp -d)

@@ -4,8 +4,8 @@
 #   bench/get_files/run.sh [build-dir]
 set -euo pipefail
 build=${1:-build}
-program="$build/bench/get_files/bench_get_files_server"
-[ -x "$program" ] || { echo "build it first: cmake --build $build --target bench_get_files_server" >&2; exit 1; }
+program="$build/bench/endpoint_server/bench_endpoint_server"
+[ -x "$program" ] || { echo "build it first: cmake --build $build --target bench_endpoint_server" >&2; exit 1; }
 port=${PORT:-38465}
 work=$(mktemp -d)
 chmod 700 "$work"

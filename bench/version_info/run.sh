@@ -5,8 +5,8 @@
 set -euo pipefail
 build=${1:-build}
 seconds=${2:-10}
-program="$build/bench/version_info/bench_version_info_server"
-[ -x "$program" ] || { echo "build it first: cmake --build $build --target bench_version_info_server" >&2; exit 1; }
+program="$build/bench/endpoint_server/bench_endpoint_server"
+[ -x "$program" ] || { echo "build it first: cmake --build $build --target bench_endpoint_server" >&2; exit 1; }
 command -v wrk > /dev/null || { echo "wrk is not installed" >&2; exit 1; }
 port=${PORT:-38466}
 work=$(mktemp -d)

@@ -1,5 +1,7 @@
-// The endpoint front on a loopback port, for run.sh to measure "/get_version_info".
-//   bench_version_info_server <port>
+// The endpoint front on a loopback port, for the run.sh scripts of the
+// endpoint benchmarks ("/get_files", "/get_version_info",
+// "/get_clipboard_text" on the X11 clipboard that $DISPLAY names).
+//   bench_endpoint_server <port>
 // Prints "ready" once it listens; runs until killed.
 #include <cstdio>
 #include <cstdlib>
