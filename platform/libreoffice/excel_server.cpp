@@ -57,11 +57,6 @@ class Workbook : public ServerDocument {
         NoSuchMember(call);
     }
   }
-
- private:
-  void SaveCopy(const std::string& target, const char* filter) {
-    Call([&] { state_->engine->SaveCopy(Id(), target, filter); });
-  }
 };
 
 class Workbooks : public ServerObject {

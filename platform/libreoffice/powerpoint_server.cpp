@@ -69,11 +69,6 @@ class Presentation : public ServerDocument {
         NoSuchMember(call);
     }
   }
-
- private:
-  void SaveCopy(const std::string& target, const char* filter) {
-    Call([&] { state_->engine->SaveCopy(Id(), target, filter); });
-  }
 };
 
 class Presentations : public ServerObject {

@@ -102,4 +102,8 @@ Engine::DocId ServerDocument::Id() const {
   return id_;
 }
 
+void ServerDocument::SaveCopy(const std::string& target, const char* filter) {
+  Call([&] { state_->engine->SaveCopy(Id(), target, filter); });
+}
+
 }  // namespace platform::libreoffice

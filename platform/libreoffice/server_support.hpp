@@ -68,6 +68,8 @@ class ServerDocument : public ServerObject {
   ~ServerDocument() override;
   void CloseDocument();
   Engine::DocId Id() const;
+  // Stores a copy of the document under `target` with the given export filter.
+  void SaveCopy(const std::string& target, const char* filter);
 
  private:
   Engine::DocId id_;

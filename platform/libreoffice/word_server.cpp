@@ -77,11 +77,6 @@ class WordDocument : public ServerDocument {
         NoSuchMember(call);
     }
   }
-
- private:
-  void SaveCopy(const std::string& target, const char* filter) {
-    Call([&] { state_->engine->SaveCopy(Id(), target, filter); });
-  }
 };
 
 class WordDocuments : public ServerObject {
