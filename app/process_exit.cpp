@@ -16,16 +16,18 @@ constexpr std::chrono::milliseconds kServerStopLimit{1000};
 void EndProcess(int code) {
   std::fflush(stdout);
   std::fflush(stderr);
-  std::exit(code);
+#ifdef DL_HAVE_LIBREOFFICE
+  // The document engine is ended here, not by static destructors: those
+  // would run while the engine's bridge threads still react to the office
+  // going away, and a crash at exit would replace the exit code.
+  platform::libreoffice::StopSharedEngine();
+#endif
+  std::_Exit(code);
 }
 
 void QuitProcess() {
-  if (StopHttpServer(kServerStopLimit)) EndProcess(0);
-#ifdef DL_HAVE_LIBREOFFICE
-  // The engine stops itself in a static destructor, which this exit skips.
-  platform::libreoffice::StopSharedEngine();
-#endif
-  std::fflush(stdout);
-  std::fflush(stderr);
-  std::_Exit(0);
+  // A server thread held up in a request is not waited for beyond the limit;
+  // nothing after this point depends on it.
+  StopHttpServer(kServerStopLimit);
+  EndProcess(0);
 }

@@ -1,10 +1,10 @@
 // How Docklane ends itself.
 #pragma once
 
-// Flushes standard output and error and exits with `code`.
+// Flushes standard output and error, ends the document engine, and exits
+// with `code` without running static destructors.
 [[noreturn]] void EndProcess(int code);
 
-// The pipe's "quit": stops the HTTP server and exits with code 0. When the
-// server thread is held up in a request, the exit does not wait for it and
-// skips the static destructors, which that thread may still be using.
+// The pipe's "quit": stops the HTTP server (waiting at most a second for a
+// request in progress) and exits with code 0.
 [[noreturn]] void QuitProcess();
