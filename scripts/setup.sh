@@ -9,10 +9,10 @@ packages=(
   libgtest-dev libgmock-dev
   libboost-dev libboost-system-dev libjsoncpp-dev libfontconfig-dev libx11-dev
   # runtime: fonts, locales, dialogs, the document engine
-  fontconfig fonts-dejavu-core fonts-dejavu-extra locales zenity
+  fontconfig fonts-dejavu-core fonts-dejavu-extra fonts-nanum locales zenity
   libreoffice-dev libreoffice-writer libreoffice-calc libreoffice-impress
   # tests and benchmarks
-  xvfb xauth xclip curl python3 wrk nginx-light coreutils procps
+  xvfb xauth xclip xdotool x11-utils openbox curl python3 wrk nginx-light coreutils procps
 )
 
 missing=()
@@ -31,4 +31,16 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 else
   echo "setup: all packages present"
+fi
+
+# What the product itself needs at run time must be there now: a quiet miss
+# here shows up much later as a conversion without its Korean text.
+problems=()
+fc-list :lang=ko family | grep -q . || problems+=("no font with Hangul (fc-list :lang=ko is empty)")
+for cmd in zenity soffice Xvfb xdotool xclip; do
+  command -v "$cmd" >/dev/null 2>&1 || problems+=("$cmd not found")
+done
+if [ ${#problems[@]} -gt 0 ]; then
+  printf 'setup: FAILED: %s\n' "${problems[@]}" >&2
+  exit 1
 fi
