@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/deskrelay_dlg.hpp"
+#include "office/deskrelay_dlg.hpp"
 
 namespace office {
 namespace {

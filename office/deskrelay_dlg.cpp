@@ -1,4 +1,4 @@
-#include "app/deskrelay_dlg.hpp"
+#include "office/deskrelay_dlg.hpp"
 
 CDeskrelayDlg* g_pMainDlg = nullptr;
 

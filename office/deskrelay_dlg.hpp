@@ -2,8 +2,9 @@
 // The one dialog class of Docklane. On this platform it has no window: it is
 // a plain holder of the office automation drivers, created and destroyed by
 // the request handler through g_pMainDlg. Its window operations do nothing.
-// The office members are defined in office/.
+// Its office members are defined beside it in office/.
 
+#include <cstddef>
 #include <string>
 
 #include "platform/automation.hpp"
@@ -43,6 +44,14 @@ class CDeskrelayDlg {
   void ConvertExcelToHtml(const std::u16string& fileName);
   void ConvertPowerPointToHtml(const std::u16string& fileName, bool slidesAsImages);
 
+  // Lets the person at the desktop choose the document to import in an
+  // open-file chooser titled DialogTitle(), brought to the front. `kind` (the
+  // request's file_filter) preselects a filter. `result` receives the full
+  // path of an existing file or folder, or stays empty (cancelled, no
+  // chooser, or a path of kMaxPickedPath characters or more). Waits for the
+  // user without a time limit.
+  void PickImportFile(std::u16string& result, const std::string& kind);
+
   Automation::DispatchDriver m_wordApp;
   Automation::DispatchDriver m_excelApp;
   Automation::DispatchDriver m_pptApp;
@@ -61,3 +70,20 @@ class CDeskrelayDlg {
 // The one automation dialog, null when none. Used only on the request
 // handler's thread.
 extern CDeskrelayDlg* g_pMainDlg;
+
+// The open-file chooser's title (g_dialogTitle): at most kMaxDialogTitle
+// UTF-16 characters, longer text is cut. The import endpoint sets it before
+// the chooser opens; RaiseOpenDialog reads it from its own thread, so both go
+// through a lock.
+constexpr std::size_t kMaxDialogTitle = 2047;
+void SetDialogTitle(const std::u16string& title);
+std::u16string DialogTitle();
+
+// Room for a chosen path, its terminating NUL included, in UTF-16 units.
+constexpr std::size_t kMaxPickedPath = 260;
+
+// Finds the chooser's window once it is on screen, retitles it, moves it to
+// the height of 200, keeps it above other windows and gives it the focus.
+// Gives up after about five seconds, or as soon as the chooser has closed.
+// Runs on a thread of its own, which PickImportFile joins.
+unsigned RaiseOpenDialog();

@@ -1,6 +1,6 @@
 // Starting Word, Excel and PowerPoint through their automation servers.
 
-#include "app/deskrelay_dlg.hpp"
+#include "office/deskrelay_dlg.hpp"
 #include "office/office_trace.hpp"
 #include "platform/dialogs.hpp"
 

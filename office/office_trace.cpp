@@ -1,9 +1,18 @@
 #include "office/office_trace.hpp"
 
 namespace office {
+namespace {
 
-void Trace(const char* /*label*/) {}
+thread_local const char* g_lastLabel = "";
 
-void Trace(const char* /*label*/, const std::u16string& /*value*/) {}
+}  // namespace
+
+void Trace(const char* label) { g_lastLabel = label ? label : ""; }
+
+void Trace(const char* label, const std::u16string& /*value*/) { Trace(label); }
+
+const char* LastTraceLabel() { return g_lastLabel; }
+
+void ResetTraceLabel() { g_lastLabel = ""; }
 
 }  // namespace office

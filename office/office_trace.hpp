@@ -1,6 +1,8 @@
 #pragma once
 // Progress labels of the office conversions ("msword 0", "fopen xls 1", ...).
 // They go to a sink that discards them; the calls mark the steps in the code.
+// The last label of the calling thread is kept, so that a failed conversion
+// can say at which step it failed.
 
 #include <string>
 
@@ -8,5 +10,10 @@ namespace office {
 
 void Trace(const char* label);
 void Trace(const char* label, const std::u16string& value);
+
+// The last label traced on this thread ("" before the first), and a reset
+// for the start of a new piece of work.
+const char* LastTraceLabel();
+void ResetTraceLabel();
 
 }  // namespace office

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "app/deskrelay_dlg.hpp"
+#include "office/deskrelay_dlg.hpp"
 #include "office/dispatch_result.hpp"
 #include "office/export_targets.hpp"
 #include "office/office_files.hpp"

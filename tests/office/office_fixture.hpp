@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/deskrelay_dlg.hpp"
+#include "office/deskrelay_dlg.hpp"
 #include "export/export_paths.hpp"
 #include "platform/automation.hpp"
 #include "platform/testing/fake_dialogs.hpp"

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "app/deskrelay_dlg.hpp"
+#include "office/deskrelay_dlg.hpp"
 #include "export/export_paths.hpp"
 #include "export/file_list.hpp"
 #include "export/text_conversion.hpp"

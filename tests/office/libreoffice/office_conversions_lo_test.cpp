@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <random>
 
-#include "app/deskrelay_dlg.hpp"
+#include "office/deskrelay_dlg.hpp"
 #include "export/export_paths.hpp"
 #include "export/file_list.hpp"
 #include "libreoffice_test_support.hpp"
