@@ -1,9 +1,13 @@
 #include "endpoints/endpoint_table.hpp"
 
+#include <optional>
+
 #include "desktop/clipboard_reader.hpp"
 #include "desktop/font_list.hpp"
 #include "desktop/version_info.hpp"
 #include "endpoints/download_endpoints.hpp"
+#include "endpoints/export_phase.hpp"
+#include "endpoints/import_endpoint.hpp"
 #include "endpoints/reply_framing.hpp"
 #include "export/file_collection.hpp"
 
@@ -30,8 +34,14 @@ void HandleEndpointRequest(RequestTree params, RequestTree fields, std::string& 
     body = ReadClipboardJson();
   } else if (path == "/get_files") {
     body = CollectFilesJson(ReadParam(params, "file_list"));
-  // The import, edit and export phases, then "/check_msword_alive" and
-  // "/close_msword_window" (template C), are served here, in that order.
+  } else if (path == "/import_file_as_html" || path == "/export_as_html") {
+    // A refused import has its own reply; a successful one goes on into the
+    // export phase, like "/export_as_html".
+    std::optional<std::string> refusal;
+    if (path == "/import_file_as_html") refusal = RunImportPhase(params);
+    body = refusal ? std::move(*refusal) : RunExportPhase(path, params);
+  // The edit phases, then "/check_msword_alive" and "/close_msword_window"
+  // (template C), are served here, in that order.
   } else if (path == "/download_text") {
     body = DownloadTextReply(params);
   } else if (path == "/download_base64") {

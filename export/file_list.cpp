@@ -26,9 +26,14 @@ std::vector<std::string> ScanFileList(std::string_view text) {
 std::optional<std::string> ReadFileListText(const std::string& path) {
   std::string bytes;
   if (!ReadWholeFile(path, kMaxTextFileBytes, bytes)) return std::nullopt;
+  const std::size_t size = bytes.size();
   const std::size_t nul = bytes.find('\0');
   if (nul != std::string::npos) bytes.resize(nul);
   std::string utf8;
   if (!CodePageToUtf8(platform::kCodePageAnsi, bytes, utf8)) return std::nullopt;
+  // The text is converted in a buffer of twice the file's size; a list that
+  // grows beyond that (single-byte code pages take up to three bytes a
+  // character in UTF-8) loses its end, not the bytes after the buffer.
+  CutUtf8ToFit(utf8, 2 * size);
   return utf8;
 }

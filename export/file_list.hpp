@@ -14,6 +14,6 @@
 std::vector<std::string> ScanFileList(std::string_view text);
 
 // Reads the file list at `path` (normally FileListPathUtf8()) and converts it
-// from the system code page to UTF-8, up to its first NUL byte. std::nullopt
-// when it cannot be read.
+// from the system code page to UTF-8, up to its first NUL byte and to at
+// most twice the file's size in bytes. std::nullopt when it cannot be read.
 std::optional<std::string> ReadFileListText(const std::string& path);

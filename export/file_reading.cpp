@@ -101,3 +101,40 @@ bool ReadFileAsBase64(const std::string& path, std::string& base64) {
   base64 = std::move(text);
   return true;
 }
+
+bool CopyRegularFile(const std::string& from, const std::string& to,
+                     std::uint64_t max_bytes) {
+  unlink(to.c_str());
+  std::uint64_t size = 0;
+  FileDescriptor in(OpenRegularFile(from, max_bytes, size));
+  if (in.get() < 0) return false;
+  FileDescriptor out(open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (out.get() < 0) return false;
+
+  constexpr std::size_t kChunk = 256 * 1024;
+  const std::unique_ptr<char[]> chunk(new char[kChunk]);
+  std::uint64_t left = size;
+  bool ok = true;
+  while (ok && left > 0) {
+    const std::size_t want = left < kChunk ? static_cast<std::size_t>(left) : kChunk;
+    const long long got = ReadFull(in.get(), chunk.get(), want);
+    if (got < 0) {
+      ok = false;
+      break;
+    }
+    std::size_t put = 0;
+    while (put < static_cast<std::size_t>(got)) {
+      const ssize_t n = write(out.get(), chunk.get() + put, static_cast<std::size_t>(got) - put);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ok = false;
+        break;
+      }
+      put += static_cast<std::size_t>(n);
+    }
+    if (static_cast<std::size_t>(got) < want) break;  // the file shrank
+    left -= want;
+  }
+  if (!ok) unlink(to.c_str());
+  return ok;
+}

@@ -22,3 +22,10 @@ bool ReadWholeFile(const std::string& path, std::uint64_t max_bytes,
 // Base64 on the way, so that the whole file is never held besides its
 // encoding.
 bool ReadFileAsBase64(const std::string& path, std::string& base64);
+
+// Replaces the file `to` by a copy of the regular file `from` of at most
+// `max_bytes`. `to` is removed first, so that a failed copy never leaves an
+// older file standing in for the new one, and is created afresh (mode 0600,
+// never through a symlink). False, with `to` removed, when the copy fails.
+bool CopyRegularFile(const std::string& from, const std::string& to,
+                     std::uint64_t max_bytes);

@@ -39,3 +39,10 @@ bool Utf8ToCodePage(platform::CodePage code_page, std::string_view utf8,
   }
   return true;
 }
+
+void CutUtf8ToFit(std::string& utf8, std::size_t max_bytes) {
+  if (utf8.size() <= max_bytes) return;
+  std::size_t length = max_bytes;
+  while (length > 0 && (static_cast<unsigned char>(utf8[length]) & 0xC0) == 0x80) --length;
+  utf8.resize(length);
+}

@@ -4,6 +4,7 @@
 // and encoder.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -29,3 +30,8 @@ bool CodePageToUtf8(platform::CodePage code_page, std::string_view bytes,
 // page.
 bool Utf8ToCodePage(platform::CodePage code_page, std::string_view utf8,
                     std::string& bytes);
+
+// Cuts `utf8` to at most `max_bytes`, at a character boundary, so that a
+// text that outgrew the buffer it is bound to still ends in a whole
+// character.
+void CutUtf8ToFit(std::string& utf8, std::size_t max_bytes);

@@ -21,7 +21,7 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
-#include "app/deskrelay_dlg.hpp"
+#include "office/deskrelay_dlg.hpp"
 #include "desktop/font_list.hpp"
 #include "endpoints/endpoint_front.hpp"
 #include "export/export_paths.hpp"
