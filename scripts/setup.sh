@@ -12,7 +12,7 @@ packages=(
   fontconfig fonts-dejavu-core fonts-dejavu-extra fonts-nanum locales zenity
   libreoffice-dev libreoffice-writer libreoffice-calc libreoffice-impress
   # tests and benchmarks
-  xvfb xauth xclip xdotool x11-utils openbox curl python3 wrk nginx-light coreutils procps
+  xvfb xauth xclip xdotool iproute2 x11-utils openbox curl python3 wrk nginx-light coreutils procps
 )
 
 missing=()
