@@ -205,25 +205,27 @@ class X11TopLevelWindows::Session {
     // A window found before its owner showed it is likely about to be shown;
     // the owner then sets its state and position anew and the manager takes
     // it, so whatever is asked before that is lost. Give it a moment.
-    while (!(attributes.map_state == IsViewable && (manager == None || Managed(window))) &&
-           Clock::now() < deadline) {
+    const auto shown = [&] { return manager != None ? Managed(window) : attributes.map_state == IsViewable; };
+    while (!shown() && Clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       if (!XGetWindowAttributes(display_, window, &attributes)) return false;
     }
+    const bool managed = manager != None && Managed(window);
     t_trapped_error = false;
-    if (manager != None && Supports(atoms_[kNetMoveResizeWindow])) {
+    if (managed && Supports(atoms_[kNetMoveResizeWindow])) {
       // Static gravity: the coordinates are those of the client area itself,
       // not of the frame the manager puts around it.
       SendToManager(window, atoms_[kNetMoveResizeWindow],
                     {StaticGravity | kMoveResizeX | kMoveResizeY | (kSourcePager << 12), x, y, 0, 0});
     } else {
-      // Without a manager the position is that of the outer edge of the
-      // border.
+      // Done by the server itself (or passed on unchanged by a manager that
+      // does not hold the window): the position is that of the outer edge of
+      // the border.
       XMoveWindow(display_, window, x - attributes.border_width, y - attributes.border_width);
     }
     if (manager == None) {
       XRaiseWindow(display_, window);
-    } else if (Managed(window)) {
+    } else if (managed) {
       SendToManager(window, atoms_[kNetWmState],
                     {kStateAdd, static_cast<long>(atoms_[kNetWmStateAbove]), 0, kSourcePager, 0});
     } else {

@@ -140,6 +140,9 @@ TEST_P(ZenityChooserOnXvfb, EscapeIsACancelledChooser) {
 TEST_P(ZenityChooserOnXvfb, TheWindowLayerRenamesMovesAndRaisesTheChooser) {
   const WindowId window = Open("Docklane chooser test");
   ASSERT_NE(window, 0u) << "no chooser window appeared";
+  // Its size once the window manager has fitted it to the screen.
+  windows_test::WindowClient client(server_->display());
+  ASSERT_TRUE(client.WaitShown(window));
   const std::optional<WindowRect> before = windows_->Rect(window);
   ASSERT_TRUE(before.has_value());
   ASSERT_TRUE(windows_->MoveTopmost(window, 0, 200));
@@ -150,7 +153,6 @@ TEST_P(ZenityChooserOnXvfb, TheWindowLayerRenamesMovesAndRaisesTheChooser) {
   const std::string renamed = "\xEB\xAC\xB8\xEC\x84\x9C \xEA\xB0\x80\xEC\xA0\xB8\xEC\x98\xA4\xEA\xB8\xB0";
   ASSERT_TRUE(windows_->SetTitle(window, renamed));
   EXPECT_EQ(windows_->FindByTitle(renamed), window);
-  windows_test::WindowClient client(server_->display());
   ASSERT_TRUE(windows_->Activate(window));
   EXPECT_TRUE(Eventually([&] { return client.FocusWithin(window); }));
   if (GetParam()) {

@@ -79,6 +79,8 @@ class WindowClient {
   // A shown window whose only title is `property` of `type` with `bytes`.
   Window CreateTitledBy(const char* property, const char* type, int format, const std::string& bytes);
   void Destroy(Window window);
+  // Waits until `window` is viewable and, under a window manager, managed.
+  bool WaitShown(Window window, std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
   // Shows a window created hidden as toolkits do: the state it starts in is
   // written anew just before it is mapped.
   bool Show(Window window);
@@ -105,7 +107,6 @@ class WindowClient {
   Window RootChildHolding(Window window);
   std::vector<Window> RootChildren();
   bool HasWmState(Window window);
-  bool WaitShown(Window window, std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 
   Display* display_ = nullptr;
 };

@@ -31,11 +31,11 @@ const std::string& SharedDisplay(bool window_manager) {
   static XServer* managed = nullptr;
   XServer*& server = window_manager ? managed : plain;
   if (!server) {
-    server = new XServer(window_manager);  // ended by its id at exit
+    server = new XServer(window_manager);  // ended at exit, before static destruction
     static const bool registered = [] {
       std::atexit([] {
-        if (plain) plain->Kill();
-        if (managed) managed->Kill();
+        delete plain;
+        delete managed;
       });
       return true;
     }();
