@@ -131,7 +131,21 @@ struct FilterChoice {
   std::string filter;
   std::string options;
   bool pdf = false;
+  // Old binary formats come in many versions (Word 6 and 95, Excel 2 to 97,
+  // PowerPoint 95 to 2003) that each need their own filter: the office's own
+  // type detection picks it, and the loaded document must be of the app's kind.
+  bool detect = false;
 };
+
+// The document service a detected load must give for each app.
+const char* DocumentService(DocumentApp app) {
+  switch (app) {
+    case DocumentApp::kWriter: return "com.sun.star.text.TextDocument";
+    case DocumentApp::kCalc: return "com.sun.star.sheet.SpreadsheetDocument";
+    case DocumentApp::kImpress: return "com.sun.star.presentation.PresentationDocument";
+  }
+  return "";
+}
 
 const char* AppName(DocumentApp app) {
   switch (app) {
@@ -149,7 +163,7 @@ FilterChoice ChooseImportFilter(const std::string& path, DocumentApp app) {
   switch (app) {
     case DocumentApp::kWriter:
       switch (kind) {
-        case ContentKind::kCompoundFile: c.filter = "MS Word 97"; break;
+        case ContentKind::kCompoundFile: c.detect = true; break;
         case ContentKind::kWordprocessingML: c.filter = "MS Word 2007 XML"; break;
         case ContentKind::kOpenDocumentText: c.filter = zip ? "writer8" : "OpenDocument Text Flat XML"; break;
         case ContentKind::kRtf: c.filter = "Rich Text Format"; break;
@@ -161,7 +175,8 @@ FilterChoice ChooseImportFilter(const std::string& path, DocumentApp app) {
       break;
     case DocumentApp::kCalc:
       switch (kind) {
-        case ContentKind::kCompoundFile: c.filter = "MS Excel 97"; break;
+        case ContentKind::kCompoundFile:
+        case ContentKind::kBiffStream: c.detect = true; break;
         case ContentKind::kSpreadsheetML: c.filter = "Calc MS Excel 2007 XML"; break;
         case ContentKind::kOpenDocumentSheet: c.filter = zip ? "calc8" : "OpenDocument Spreadsheet Flat XML"; break;
         case ContentKind::kHtml: c.filter = "HTML (StarCalc)"; break;
@@ -171,7 +186,7 @@ FilterChoice ChooseImportFilter(const std::string& path, DocumentApp app) {
       break;
     case DocumentApp::kImpress:
       switch (kind) {
-        case ContentKind::kCompoundFile: c.filter = "MS PowerPoint 97"; break;
+        case ContentKind::kCompoundFile: c.detect = true; break;
         case ContentKind::kPresentationML: c.filter = "Impress MS PowerPoint 2007 XML"; break;
         case ContentKind::kOpenDocumentPresentation:
           c.filter = zip ? "impress8" : "OpenDocument Presentation Flat XML";
@@ -180,7 +195,7 @@ FilterChoice ChooseImportFilter(const std::string& path, DocumentApp app) {
       }
       break;
   }
-  if (c.filter.empty())
+  if (c.filter.empty() && !c.detect)
     throw EngineError(EngineError::Kind::kFailed, std::string(AppName(app)) + " cannot open " + path +
                                                       ": " + DescribeContentKind(kind));
   return c;
@@ -435,10 +450,10 @@ struct Engine::Impl : std::enable_shared_from_this<Engine::Impl> {
       std::vector<css::beans::PropertyValue> props = {
           Prop("Hidden", css::uno::Any(true)),
           Prop("ReadOnly", css::uno::Any(req.readOnly)),
-          Prop("FilterName", css::uno::Any(U(choice.filter))),
           Prop("MacroExecutionMode", css::uno::Any(css::document::MacroExecMode::NEVER_EXECUTE)),
           Prop("UpdateDocMode", css::uno::Any(css::document::UpdateDocMode::NO_UPDATE)),
       };
+      if (!choice.detect) props.push_back(Prop("FilterName", css::uno::Any(U(choice.filter))));
       if (!choice.options.empty()) props.push_back(Prop("FilterOptions", css::uno::Any(U(choice.options))));
       if (!req.password.empty()) props.push_back(Prop("Password", css::uno::Any(U(req.password))));
       Reference<css::lang::XComponent> component =
@@ -446,6 +461,15 @@ struct Engine::Impl : std::enable_shared_from_this<Engine::Impl> {
       if (!component.is())
         throw EngineError(EngineError::Kind::kFailed,
                           "cannot open " + req.path + ": the file is damaged or protected");
+      if (choice.detect) {
+        Reference<css::lang::XServiceInfo> info(component, UNO_QUERY);
+        if (!info.is() || !info->supportsService(U(DocumentService(req.app)))) {
+          Reference<css::util::XCloseable> closeable(component, UNO_QUERY);
+          if (closeable.is()) closeable->close(true);
+          throw EngineError(EngineError::Kind::kFailed, std::string(AppName(req.app)) + " cannot open " +
+                                                            req.path + ": it holds another kind of document");
+        }
+      }
       ++documentsThisRun;
       id = nextDoc++;
       documents[id] = Document{component, req.app, choice.pdf};

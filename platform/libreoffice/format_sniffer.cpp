@@ -117,6 +117,16 @@ bool IsUtf8Text(const std::string& s, bool truncated) {
   return true;
 }
 
+// The BOF record that opens an Excel 2, 3 or 4 worksheet saved without a
+// compound-file container: id 0x0009, 0x0209 or 0x0409, then a short length.
+bool IsBiffBof(const std::string& head) {
+  if (head.size() < 8) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(head.data());
+  const bool bof = p[0] == 0x09 && (p[1] == 0x00 || p[1] == 0x02 || p[1] == 0x04);
+  const std::uint16_t length = Le16(p + 2);
+  return bof && length >= 4 && length <= 16;
+}
+
 std::string Extension(const std::string& path) {
   const auto slash = path.find_last_of('/');
   const auto dot = path.find_last_of('.');
@@ -141,6 +151,7 @@ ContentKind SniffFile(const std::string& path) {
   static const char kOle2[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
   if (head.compare(0, 8, kOle2, 8) == 0) return ContentKind::kCompoundFile;
   if (head.compare(0, 4, "PK\x03\x04", 4) == 0) return SniffZip(in, size, head);
+  if (IsBiffBof(head)) return ContentKind::kBiffStream;
   if (StartsWith(head, "{\\rtf")) return ContentKind::kRtf;
   // PDF readers accept the header anywhere in the first kilobyte.
   if (head.substr(0, 1024).find("%PDF-") != std::string::npos) return ContentKind::kPdf;
@@ -170,6 +181,7 @@ const char* DescribeContentKind(ContentKind kind) {
     case ContentKind::kMissing: return "an unreadable file";
     case ContentKind::kEmpty: return "an empty file";
     case ContentKind::kCompoundFile: return "an OLE2 compound file";
+    case ContentKind::kBiffStream: return "an Excel 2-4 worksheet";
     case ContentKind::kWordprocessingML: return "a Word document";
     case ContentKind::kSpreadsheetML: return "an Excel workbook";
     case ContentKind::kPresentationML: return "a PowerPoint presentation";

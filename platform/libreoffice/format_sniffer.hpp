@@ -11,6 +11,7 @@ enum class ContentKind {
   kMissing,               // cannot be read
   kEmpty,                 // zero bytes
   kCompoundFile,          // OLE2 container: .doc, .xls, .ppt, or an encrypted OOXML file
+  kBiffStream,            // a bare Excel 2 to 4 worksheet, without a container
   kWordprocessingML,      // .docx and its relatives
   kSpreadsheetML,         // .xlsx
   kPresentationML,        // .pptx

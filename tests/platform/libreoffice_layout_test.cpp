@@ -73,6 +73,9 @@ TEST(LibreOfficeSniffer, RecognisesByContentNotByName) {
       {"a.txt", std::string("bin\0ary", 7), ContentKind::kUnknown},
       {"a.txt", "\xC3\x28 broken", ContentKind::kUnknown},
       {"a.docx", "", ContentKind::kEmpty},
+      // An Excel 4 worksheet stream; a BOF id with an absurd length is not one.
+      {"a.xls", std::string("\x09\x04\x06\x00\x00\x00\x10\x00", 8), ContentKind::kBiffStream},
+      {"a.xls", std::string("\x09\x04\xFF\x00\x00\x00\x10\x00", 8), ContentKind::kUnknown},
   };
   for (const auto& c : cases) {
     WriteFile(dir / c.name, c.bytes);
