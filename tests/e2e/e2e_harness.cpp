@@ -126,7 +126,7 @@ std::string ReadFile(const std::string& path) {
 std::string Process::Stdout() const { return ReadFile(out_path_); }
 std::string Process::Stderr() const { return ReadFile(err_path_); }
 
-VirtualDisplay::VirtualDisplay(const TestHome& home) {
+VirtualDisplay::VirtualDisplay(const TestHome& home, const std::string& screen) {
   int fds[2];
   // The write end must reach Xvfb: no close-on-exec on it.
   if (::pipe(fds) != 0) return;
@@ -134,7 +134,7 @@ VirtualDisplay::VirtualDisplay(const TestHome& home) {
   server_ = std::make_unique<Process>(
       "/usr/bin/Xvfb", home.Environment(), home.root() + "/xvfb",
       std::vector<std::string>{"-displayfd", std::to_string(fds[1]), "-nolisten", "tcp",
-                               "-screen", "0", "640x480x24"});
+                               "-screen", "0", screen});
   ::close(fds[1]);
   std::string number;
   pollfd p{fds[0], POLLIN, 0};
@@ -194,11 +194,12 @@ bool Listening(std::uint16_t port) {
   return true;
 }
 
-HttpReply HttpGet(const std::string& path) {
+HttpReply HttpGet(const std::string& path, milliseconds receive_limit) {
   HttpReply reply;
   const int fd = ConnectLoopback(kPort);
   if (fd < 0) return reply;
-  timeval tv{10, 0};
+  timeval tv{static_cast<time_t>(receive_limit.count() / 1000),
+             static_cast<suseconds_t>(receive_limit.count() % 1000 * 1000)};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   const std::string request =
       "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:3465\r\nConnection: close\r\n\r\n";
@@ -209,9 +210,14 @@ HttpReply HttpGet(const std::string& path) {
   }
   std::string data;
   char buffer[65536];
+  auto last_data = Clock::now();
   for (;;) {
     const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    // A signal to any thread of ours (the C library sends some itself) ends
+    // a receive with a time limit early; it is no end of the reply.
+    if (n < 0 && errno == EINTR && Clock::now() - last_data < receive_limit) continue;
     if (n <= 0) break;
+    last_data = Clock::now();
     data.append(buffer, static_cast<std::size_t>(n));
     const std::size_t head_end = data.find("\r\n\r\n");
     if (head_end == std::string::npos) continue;
@@ -230,6 +236,33 @@ HttpReply HttpGet(const std::string& path) {
   reply.status_line = data.substr(0, line_end);
   reply.body = data.substr(head_end + 4);
   return reply;
+}
+
+std::string UrlEncode(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (const unsigned char c : text) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '.' || c == '_' || c == '~') {
+      encoded += static_cast<char>(c);
+    } else {
+      encoded += '%';
+      encoded += kHex[c >> 4];
+      encoded += kHex[c & 15];
+    }
+  }
+  return encoded;
+}
+
+std::string WithQuery(const std::string& path,
+                      const std::vector<std::pair<std::string, std::string>>& params) {
+  std::string url = path;
+  char separator = '?';
+  for (const auto& [key, value] : params) {
+    url += separator + UrlEncode(key) + "=" + UrlEncode(value);
+    separator = '&';
+  }
+  return url;
 }
 
 PipeClient::~PipeClient() { Close(); }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace e2e {
@@ -74,7 +75,8 @@ class Process {
 // An Xvfb of the test's own on a display number it picks itself.
 class VirtualDisplay {
  public:
-  explicit VirtualDisplay(const TestHome& home);
+  // `screen` is Xvfb's WIDTHxHEIGHTxDEPTH.
+  explicit VirtualDisplay(const TestHome& home, const std::string& screen = "640x480x24");
   ~VirtualDisplay();
   // ":<n>", or empty when Xvfb could not be started.
   const std::string& name() const { return name_; }
@@ -95,7 +97,16 @@ struct HttpReply {
   std::string status_line;
   std::string body;
 };
-HttpReply HttpGet(const std::string& path);
+// `receive_limit` bounds each wait for more of the reply.
+HttpReply HttpGet(const std::string& path, milliseconds receive_limit = milliseconds(10000));
+
+// `text` with every byte but the unreserved ones (letters, digits, "-._~")
+// percent-encoded, for a query value.
+std::string UrlEncode(const std::string& text);
+
+// `path` with the query "k1=v1&k2=v2..." of URL-encoded values.
+std::string WithQuery(const std::string& path,
+                      const std::vector<std::pair<std::string, std::string>>& params);
 
 // A raw client of the control pipe, independent of the code under test.
 class PipeClient {
