@@ -10,21 +10,22 @@
 #include "office/export_targets.hpp"
 #include "office/office_files.hpp"
 #include "office/office_trace.hpp"
+#include "platform/office_members.hpp"
 
 using namespace Automation;
 
 namespace {
 
-constexpr DISPID kWorkbooks = 572;
-constexpr DISPID kAlertBeforeOverwriting = 930;
-constexpr DISPID kAskToUpdateLinks = 992;
-constexpr DISPID kDisplayAlerts = 343;
-constexpr DISPID kEnableEvents = 1213;
-constexpr DISPID kVisible = 558;
-constexpr DISPID kQuit = 302;
-constexpr DISPID kOpen = 1923;
-constexpr DISPID kSaveAs = 284;
-constexpr DISPID kClose = 277;
+constexpr DISPID kWorkbooks = excel::kAppWorkbooks;
+constexpr DISPID kAlertBeforeOverwriting = excel::kAppAlertBeforeOverwriting;
+constexpr DISPID kAskToUpdateLinks = excel::kAppAskToUpdateLinks;
+constexpr DISPID kDisplayAlerts = excel::kAppDisplayAlerts;
+constexpr DISPID kEnableEvents = excel::kAppEnableEvents;
+constexpr DISPID kVisible = excel::kAppVisible;
+constexpr DISPID kQuit = excel::kAppQuit;
+constexpr DISPID kOpen = excel::kWorkbooksOpen;
+constexpr DISPID kSaveAs = excel::kBookSaveAs;
+constexpr DISPID kClose = excel::kBookClose;
 
 constexpr short kReadOnly = 1;
 constexpr short kFormatHtml = 44;

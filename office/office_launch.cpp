@@ -2,18 +2,19 @@
 
 #include "office/deskrelay_dlg.hpp"
 #include "office/office_trace.hpp"
+#include "platform/office_members.hpp"
 #include "platform/dialogs.hpp"
 
 using namespace Automation;
 
 namespace {
 
-constexpr DISPID kWordVersion = 24;
-constexpr DISPID kExcelVersion = 392;
-constexpr DISPID kPptVersion = 2014;
-constexpr DISPID kPptLeft = 2025;
-constexpr DISPID kPptWidth = 2027;
-constexpr DISPID kPptHeight = 2028;
+constexpr DISPID kWordVersion = word::kAppVersion;
+constexpr DISPID kExcelVersion = excel::kAppVersion;
+constexpr DISPID kPptVersion = powerpoint::kAppVersion;
+constexpr DISPID kPptLeft = powerpoint::kAppLeft;
+constexpr DISPID kPptWidth = powerpoint::kAppWidth;
+constexpr DISPID kPptHeight = powerpoint::kAppHeight;
 
 // Word 2013 and later warn before opening a PDF unless told not to in their
 // per-user options. Nothing on this platform shows that warning, so there is

@@ -10,18 +10,19 @@
 #include "office/export_targets.hpp"
 #include "office/office_files.hpp"
 #include "office/office_trace.hpp"
+#include "platform/office_members.hpp"
 
 using namespace Automation;
 
 namespace {
 
-constexpr DISPID kPresentations = 2001;
-constexpr DISPID kActivate = 2033;
-constexpr DISPID kVersion = 2014;
-constexpr DISPID kQuit = 2021;
-constexpr DISPID kOpen = 2005;
-constexpr DISPID kSaveAs = 2037;
-constexpr DISPID kClose = 2039;
+constexpr DISPID kPresentations = powerpoint::kAppPresentations;
+constexpr DISPID kActivate = powerpoint::kAppActivate;
+constexpr DISPID kVersion = powerpoint::kAppVersion;
+constexpr DISPID kQuit = powerpoint::kAppQuit;
+constexpr DISPID kOpen = powerpoint::kPresentationsOpen;
+constexpr DISPID kSaveAs = powerpoint::kPresSaveAs;
+constexpr DISPID kClose = powerpoint::kPresClose;
 
 constexpr int kTrue = -1;
 constexpr int kFalse = 0;

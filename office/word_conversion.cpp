@@ -8,19 +8,20 @@
 #include "office/export_targets.hpp"
 #include "office/office_files.hpp"
 #include "office/office_trace.hpp"
+#include "platform/office_members.hpp"
 
 using namespace Automation;
 
 namespace {
 
-constexpr DISPID kDocuments = 6;
-constexpr DISPID kVisible = 23;
-constexpr DISPID kQuit = 1105;
-constexpr DISPID kOpen = 20;
-constexpr DISPID kSaveAs = 376;
-constexpr DISPID kClose = 1105;
+constexpr DISPID kDocuments = word::kAppDocuments;
+constexpr DISPID kVisible = word::kAppVisible;
+constexpr DISPID kQuit = word::kAppQuit;
+constexpr DISPID kOpen = word::kDocumentsOpen;
+constexpr DISPID kSaveAs = word::kDocSaveAs;
+constexpr DISPID kClose = word::kDocClose;
 
-constexpr short kFormatHtml = 8;
+constexpr short kFormatHtml = word::kSaveFormatHtml;
 constexpr int kUtf8 = 65001;  // passed as VT_I2: its low 16 bits
 
 constexpr VARTYPE kByRef = VT_VARIANT | VT_BYREF;

@@ -44,7 +44,7 @@ target_include_directories(dl_platform_libreoffice SYSTEM PRIVATE ${DL_UNO_INCLU
 target_compile_definitions(dl_platform_libreoffice PRIVATE UNX GCC LINUX CPPU_ENV=gcc3
   DL_LO_PROGRAM_DIR="${DL_LO_PROGRAM_DIR}")
 target_link_libraries(dl_platform_libreoffice
-  PUBLIC dl_platform_automation Threads::Threads
+  PUBLIC dl_platform_automation dl_platform_codepage dl_platform_utf Threads::Threads
   PRIVATE ${_uno_libs})
 # The UNO runtime libraries carry versioned names that live only in the
 # office's program folder.

@@ -9,7 +9,9 @@
 
 namespace platform::libreoffice {
 
-Automation::DispatchObject* CreateWordApplication(std::shared_ptr<Engine> engine);
+// Word shows documents for editing in the engine `editingEngine` gives
+// (the shared visible one when empty), taken only when first needed.
+Automation::DispatchObject* CreateWordApplication(std::shared_ptr<Engine> engine, EngineSource editingEngine = {});
 Automation::DispatchObject* CreateExcelApplication(std::shared_ptr<Engine> engine);
 Automation::DispatchObject* CreatePowerPointApplication(std::shared_ptr<Engine> engine);
 

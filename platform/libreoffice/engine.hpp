@@ -1,5 +1,6 @@
-// The document engine behind the automation servers: one long-lived headless
-// LibreOffice, driven through its C++ UNO API.
+// The document engine behind the automation servers: a long-lived LibreOffice
+// (headless for conversions, visible for editing), driven through its C++ UNO
+// API.
 //
 // Started on first use with a private, seeded profile and its own temporary
 // folder below the user's runtime (or cache) folder; one call at a time; every
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -30,6 +32,9 @@ struct EngineOptions {
   std::chrono::milliseconds callLimit{60000};
   std::chrono::milliseconds idleLimit{10 * 60 * 1000};
   unsigned documentsPerRun = 100;  // restart after this many documents
+  // An office whose documents can be shown in windows on the desktop (the
+  // process's DISPLAY) for the person there to edit, instead of a headless one.
+  bool visible = false;
 };
 
 class EngineError : public std::runtime_error {
@@ -57,6 +62,19 @@ struct OpenRequest {
   std::string password;  // empty: none given
 };
 
+// A page shown in a window of a visible engine for the person at the desktop
+// to edit.
+struct EditRequest {
+  std::string path;      // where the page is saved (absolute, UTF-8)
+  std::string utf8Page;  // the page's text, in UTF-8 and declared as such
+  std::string title;     // the window's whole title
+  // Runs after every save of the page, by the person (Ctrl+S, or answering
+  // the office's own question when the window closes) or by Save(), before
+  // the office goes on. Called on one of the office's connection threads;
+  // must not call the engine.
+  std::function<void()> onSaved;
+};
+
 class Engine {
  public:
   using DocId = std::uint64_t;
@@ -68,6 +86,10 @@ class Engine {
 
   // The engine the automation servers share; stopped when the process exits.
   static std::shared_ptr<Engine> Shared();
+  // The visible engine in which pages are edited, separate from the one that
+  // converts: an editing window never blocks a conversion. Stopped when the
+  // process exits.
+  static std::shared_ptr<Engine> SharedEditing();
 
   // True when the office is installed (it is not started to find out).
   bool Installed() const;
@@ -94,6 +116,17 @@ class Engine {
   // Pages (Writer), sheets (Calc) or slides (Impress).
   int PageCount(DocId doc);
 
+  // Visible engines only. Shows the page in a window of its own, titled as
+  // asked. The window belongs to the person at the desktop from then on:
+  // when they close it (saving or not) the document is closed, and calls on
+  // it fail as on any closed document.
+  DocId OpenForEditing(const EditRequest& request);
+  void SetWindowTitle(DocId doc, const std::string& title);
+  // Puts the text cursor at the end of the document.
+  void MoveCursorToEnd(DocId doc);
+  // Brings the document's window to the front with the input focus.
+  void ActivateWindow(DocId doc);
+
   // Ends the office and removes its work folder; the next call starts it anew.
   // Waits for a call in progress (up to its limit).
   void Stop();
@@ -115,10 +148,13 @@ class Engine {
   std::shared_ptr<Impl> impl_;
 };
 
-// Kills the shared engine's office, if there is one, without waiting for a
-// conversion in progress: for the program's shutdown, also on the path that
-// skips static destructors. (Otherwise the shared engine stops itself when
-// the program exits normally.)
+// Where an engine comes from when it is first needed.
+using EngineSource = std::function<std::shared_ptr<Engine>()>;
+
+// Kills the shared engines' offices, if there are any, without waiting for a
+// call in progress: for the program's shutdown, also on the path that skips
+// static destructors. (Otherwise the shared engines stop themselves when the
+// program exits normally.)
 void StopSharedEngine() noexcept;
 
 }  // namespace platform::libreoffice

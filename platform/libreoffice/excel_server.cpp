@@ -11,6 +11,7 @@
 
 #include "platform/libreoffice/applications.hpp"
 #include "platform/libreoffice/server_support.hpp"
+#include "platform/office_members.hpp"
 
 namespace platform::libreoffice {
 
@@ -35,7 +36,7 @@ class Workbook : public ServerDocument {
 
   Variant Invoke(Invocation& call) override {
     switch (call.dispid) {
-      case 284: {  // SaveAs(Filename, FileFormat, Password, ..., AccessMode, ...)
+      case excel::kBookSaveAs: {  // SaveAs(Filename, FileFormat, Password, ..., AccessMode, ...)
         Expect(call, DISPATCH_METHOD, 1, 12);
         const std::string target = PathArg(call, 0);
         const int format = IntArg(call, 1, kExcelOpenXml);
@@ -49,7 +50,7 @@ class Workbook : public ServerDocument {
         }
         return {};
       }
-      case 277:  // Close; the workbook was opened read-only to be converted
+      case excel::kBookClose:  // Close; the workbook was opened read-only to be converted
         Expect(call, DISPATCH_METHOD, 0, 3);
         CloseDocument();
         return {};
@@ -64,7 +65,7 @@ class Workbooks : public ServerObject {
   explicit Workbooks(std::shared_ptr<ApplicationState> state) : ServerObject(std::move(state)) {}
 
   Variant Invoke(Invocation& call) override {
-    if (call.dispid != 1923) NoSuchMember(call);
+    if (call.dispid != excel::kWorkbooksOpen) NoSuchMember(call);
     // Open(Filename, UpdateLinks, ReadOnly, Format, Password, ...)
     Expect(call, DISPATCH_METHOD, 1, 15);
     OpenRequest request;
@@ -83,22 +84,22 @@ class ExcelApplication : public ServerObject {
 
   Variant Invoke(Invocation& call) override {
     switch (call.dispid) {
-      case 392:  // Version
+      case excel::kAppVersion:  // Version
         Expect(call, DISPATCH_PROPERTYGET, 0, 0);
         return Variant::BstrFromUtf8(kExcelVersion);
-      case 572:  // Workbooks
+      case excel::kAppWorkbooks:  // Workbooks
         Expect(call, DISPATCH_PROPERTYGET, 0, 0);
         return Object(new Workbooks(state_));
-      case 930:   // AlertBeforeOverwriting
-      case 992:   // AskToUpdateLinks
-      case 343:   // DisplayAlerts
-      case 1213:  // EnableEvents
-      case 558:   // Visible
+      case excel::kAppAlertBeforeOverwriting:   // AlertBeforeOverwriting
+      case excel::kAppAskToUpdateLinks:   // AskToUpdateLinks
+      case excel::kAppDisplayAlerts:   // DisplayAlerts
+      case excel::kAppEnableEvents:  // EnableEvents
+      case excel::kAppVisible:   // Visible
         // The headless office never prompts, runs no events and shows nothing.
         Expect(call, DISPATCH_PROPERTYPUT, 1, 1);
         call.args[0].Deref().ToInt();
         return {};
-      case 302:  // Quit
+      case excel::kAppQuit:  // Quit
         Expect(call, DISPATCH_METHOD, 0, 0);
         state_->Quit();
         return {};

@@ -97,8 +97,8 @@ fs::path DefaultEngineBaseDir() {
   return fallback;
 }
 
-OfficeProcess::OfficeProcess(fs::path programDir, fs::path workDir)
-    : programDir_(std::move(programDir)), workDir_(std::move(workDir)) {}
+OfficeProcess::OfficeProcess(fs::path programDir, fs::path workDir, bool visible)
+    : programDir_(std::move(programDir)), workDir_(std::move(workDir)), visible_(visible) {}
 
 OfficeProcess::~OfficeProcess() {
   Stop(std::chrono::milliseconds(0));
@@ -152,6 +152,14 @@ void OfficeProcess::SeedProfile() {
   // No lock files beside the user's documents or the export folder.
   text += item("/org.openoffice.Office.Common/Misc", "UseDocumentOOoLockFile", "false");
   text += item("/org.openoffice.Office.Common/Misc", "UseDocumentSystemFileLocking", "false");
+  text += item("/org.openoffice.Office.Common/Misc", "UseLocking", "false");
+  // A page edited in a window is saved as a page, without asking whether to
+  // keep the format, in UTF-8 (76), which is turned into the page's own code
+  // page afterwards.
+  text += item("/org.openoffice.Office.Common/Save/Document", "WarnAlienFormat", "false");
+  text += item("/org.openoffice.Office.Common/Filter/HTML/Export", "Encoding", "76");
+  text += item("/org.openoffice.Office.Common/Misc", "ShowTipOfTheDay", "false");
+  text += item("/org.openoffice.Office.Common/Misc", "FirstRun", "false");
   // Documents come from anywhere: never run their macros.
   text += item("/org.openoffice.Office.Common/Security/Scripting", "MacroSecurityLevel", "3");
   text += item("/org.openoffice.Office.Common/Security/Scripting", "DisableMacrosExecution", "true");
@@ -176,7 +184,8 @@ void OfficeProcess::Spawn(const std::string& pipeName) {
   const std::string program = (programDir_ / "soffice.bin").string();
   std::vector<std::string> args = {
       program,
-      "--headless",
+      // A visible office starts without a window of its own too; only the
+      // documents it is asked to show appear.
       "--invisible",
       "--norestore",
       "--nologo",
@@ -185,6 +194,7 @@ void OfficeProcess::Spawn(const std::string& pipeName) {
       "-env:UserInstallation=" + FileUrl(workDir_ / "profile"),
       "--accept=pipe,name=" + pipeName + ";urp;StarOffice.ComponentContext",
   };
+  if (!visible_) args.insert(args.begin() + 1, "--headless");
   std::vector<std::string> env;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
     if (std::strncmp(*e, "TMPDIR=", 7) == 0 || std::strncmp(*e, "TMP=", 4) == 0 ||

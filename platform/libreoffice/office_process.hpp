@@ -1,4 +1,4 @@
-// One headless soffice process: its private, seeded profile and temporary
+// One soffice process: its private, seeded profile and temporary
 // folder under a work folder of ours, its start, its end, and the clean-up of
 // what it leaves behind (including the pipe sockets it creates in /tmp).
 #pragma once
@@ -16,8 +16,9 @@ namespace platform::libreoffice {
 class OfficeProcess {
  public:
   // `programDir` holds soffice.bin; `workDir` is created (mode 0700) on
-  // Spawn and removed by RemoveWorkDir.
-  OfficeProcess(std::filesystem::path programDir, std::filesystem::path workDir);
+  // Spawn and removed by RemoveWorkDir. A `visible` office may show
+  // document windows on the display; otherwise it runs headless.
+  OfficeProcess(std::filesystem::path programDir, std::filesystem::path workDir, bool visible = false);
   ~OfficeProcess();  // kills a running process and removes the work folder
 
   OfficeProcess(const OfficeProcess&) = delete;
@@ -64,6 +65,7 @@ class OfficeProcess {
 
   std::filesystem::path programDir_;
   std::filesystem::path workDir_;
+  bool visible_ = false;
   mutable std::mutex mutex_;
   pid_t pid_ = -1;
   int exitStatus_ = -1;

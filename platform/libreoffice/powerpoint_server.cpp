@@ -10,6 +10,7 @@
 
 #include "platform/libreoffice/applications.hpp"
 #include "platform/libreoffice/server_support.hpp"
+#include "platform/office_members.hpp"
 
 namespace platform::libreoffice {
 
@@ -43,7 +44,7 @@ class Presentation : public ServerDocument {
 
   Variant Invoke(Invocation& call) override {
     switch (call.dispid) {
-      case 2037: {  // SaveAs(FileName, FileFormat, EmbedTrueTypeFonts)
+      case powerpoint::kPresSaveAs: {  // SaveAs(FileName, FileFormat, EmbedTrueTypeFonts)
         Expect(call, DISPATCH_METHOD, 1, 3);
         const std::string target = PathArg(call, 0);
         const int format = IntArg(call, 1, kPptOpenXml);
@@ -61,7 +62,7 @@ class Presentation : public ServerDocument {
         }
         return {};
       }
-      case 2039:  // Close
+      case powerpoint::kPresClose:  // Close
         Expect(call, DISPATCH_METHOD, 0, 0);
         CloseDocument();
         return {};
@@ -76,7 +77,7 @@ class Presentations : public ServerObject {
   explicit Presentations(std::shared_ptr<ApplicationState> state) : ServerObject(std::move(state)) {}
 
   Variant Invoke(Invocation& call) override {
-    if (call.dispid != 2005) NoSuchMember(call);
+    if (call.dispid != powerpoint::kPresentationsOpen) NoSuchMember(call);
     // Open(FileName, ReadOnly, Untitled, WithWindow); a window is never shown.
     Expect(call, DISPATCH_METHOD, 1, 4);
     OpenRequest request;
@@ -94,22 +95,22 @@ class PowerPointApplication : public ServerObject {
 
   Variant Invoke(Invocation& call) override {
     switch (call.dispid) {
-      case 2014:  // Version
+      case powerpoint::kAppVersion:  // Version
         Expect(call, DISPATCH_PROPERTYGET, 0, 0);
         return Variant::BstrFromUtf8(kPowerPointVersion);
-      case 2025:  // Left
-      case 2027:  // Width
-      case 2028:  // Height
+      case powerpoint::kAppLeft:  // Left
+      case powerpoint::kAppWidth:  // Width
+      case powerpoint::kAppHeight:  // Height
         // The window geometry of a window that is never shown.
         Expect(call, DISPATCH_PROPERTYPUT, 1, 1);
         return {};
-      case 2001:  // Presentations
+      case powerpoint::kAppPresentations:  // Presentations
         Expect(call, DISPATCH_PROPERTYGET, 0, 0);
         return Object(new Presentations(state_));
-      case 2033:  // Activate
+      case powerpoint::kAppActivate:  // Activate
         Expect(call, DISPATCH_METHOD, 0, 0);
         return {};
-      case 2021:  // Quit
+      case powerpoint::kAppQuit:  // Quit
         Expect(call, DISPATCH_METHOD, 0, 0);
         state_->Quit();
         return {};

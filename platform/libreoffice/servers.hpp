@@ -15,9 +15,11 @@ namespace platform::libreoffice {
 class Engine;
 
 // Registers the three servers with the automation layer, all sharing
-// `engine` (the process-wide engine when null). When LibreOffice is not
-// installed, creating any of them fails.
-void RegisterLibreOfficeServers(std::shared_ptr<Engine> engine = nullptr);
+// `engine` (the process-wide engine when null); a visible Word shows its
+// documents in `editingEngine` (the process-wide visible one when null).
+// When LibreOffice is not installed, creating any of them fails.
+void RegisterLibreOfficeServers(std::shared_ptr<Engine> engine = nullptr,
+                                std::shared_ptr<Engine> editingEngine = nullptr);
 
 // Removes the three registrations.
 void UnregisterLibreOfficeServers();

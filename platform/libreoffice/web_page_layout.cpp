@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -60,7 +62,54 @@ bool IsLocalName(const std::string& v) {
   return !v.empty() && v.find_first_of("/\\:?#") == std::string::npos && v != "." && v != "..";
 }
 
+// The local picture a file:// URL names, when it is one.
+std::optional<fs::path> LocalPictureOfUrl(const std::string& url) {
+  static const std::string kScheme = "file://";
+  if (url.size() <= kScheme.size() || Lower(url.substr(0, kScheme.size())) != kScheme) return std::nullopt;
+  std::string path;
+  for (std::size_t i = kScheme.size(); i < url.size(); ++i) {
+    const char c = url[i];
+    if (c == '%' && i + 2 < url.size() && std::isxdigit(static_cast<unsigned char>(url[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(url[i + 2]))) {
+      path += static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else if (c == '?' || c == '#') {
+      break;
+    } else {
+      path += c;
+    }
+  }
+  // "file://localhost/x" and "file:///x" both name /x.
+  if (path.compare(0, 9, "localhost") == 0) path.erase(0, 9);
+  std::string ext = Lower(fs::path(path).extension().string());
+  if (path.empty() || path[0] != '/' || path.find('\0') != std::string::npos || ext.size() < 2 ||
+      !IsImageExtension(ext.substr(1)))
+    return std::nullopt;
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return std::nullopt;
+  return fs::path(path);
+}
+
 }  // namespace
+
+std::string WrapBody(const std::string& html) {
+  const std::string lower = Lower(html);
+  std::size_t body = lower.find("<body");
+  while (body != std::string::npos && body + 5 < lower.size() && lower[body + 5] != '>' &&
+         !std::isspace(static_cast<unsigned char>(lower[body + 5])))
+    body = lower.find("<body", body + 5);
+  if (body == std::string::npos) return html;
+  const std::size_t open = lower.find('>', body);
+  const std::size_t close = lower.rfind("</body>");
+  if (open == std::string::npos || close == std::string::npos || close < open) return html;
+  const std::size_t first = lower.find_first_not_of(" \t\r\n", open + 1);
+  if (first != std::string::npos && lower.compare(first, 4, "<div") == 0) return html;
+  std::string out = html.substr(0, open + 1) + "\n<div class=WordSection1>\n";
+  out.append(html, open + 1, close - open - 1);
+  out += "\n</div>\n";
+  out.append(html, close, std::string::npos);
+  return out;
+}
 
 std::string FileListXml(const std::string& pageName, const std::vector<std::string>& names) {
   std::string xml = "<xml xmlns:o=\"urn:schemas-microsoft-com:office:office\">\r\n";
@@ -70,7 +119,7 @@ std::string FileListXml(const std::string& pageName, const std::vector<std::stri
   return xml;
 }
 
-InstalledWebPage InstallWebPage(const fs::path& staged, const fs::path& target) {
+InstalledWebPage InstallWebPage(const fs::path& staged, const fs::path& target, const LayoutChoices& choices) {
   const fs::path stagingDir = staged.parent_path();
   const fs::path targetDir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
   if (!fs::is_directory(targetDir))
@@ -83,9 +132,29 @@ InstalledWebPage InstallWebPage(const fs::path& staged, const fs::path& target) 
   // Rewrite every src, href and background value that names a staged file.
   std::string out;
   out.reserve(html.size() + 256);
-  std::map<std::string, std::string> renamed;  // staged name -> support name
-  std::vector<std::pair<std::string, std::string>> order;
+  const fs::path oldFolder = targetDir / folderName;
+  std::map<std::string, std::string> renamed;  // reference -> support name
+  struct Placed {
+    fs::path from;
+    std::string name;
+    bool move;  // the office's own file; a linked picture is copied
+  };
+  std::vector<Placed> order;
+  std::set<std::string> taken;
   unsigned images = 0, others = 0;
+  // A name of the form image001.png (file001.xyz), not yet taken.
+  auto numbered = [&](const std::string& from) {
+    std::string ext = Lower(fs::path(from).extension().string());
+    if (!ext.empty()) ext.erase(0, 1);
+    const bool image = IsImageExtension(ext);
+    for (;;) {
+      char name[64];
+      std::snprintf(name, sizeof name, image ? "image%03u" : "file%03u", image ? ++images : ++others);
+      std::string support = name;
+      if (!ext.empty() && ext.size() <= 8) support += "." + ext;
+      if (taken.insert(support).second) return support;
+    }
+  };
   const std::string lower = Lower(html);
   std::size_t pos = 0;
   while (pos < html.size()) {
@@ -112,32 +181,33 @@ InstalledWebPage InstallWebPage(const fs::path& staged, const fs::path& target) 
     if (end == std::string::npos) break;
     const std::string value = html.substr(q + 1, end - q - 1);
     out.append(html, pos, q + 1 - pos);
-    std::error_code ec;
-    if (IsLocalName(value) && value != staged.filename().string() &&
-        fs::is_regular_file(stagingDir / value, ec)) {
-      auto it = renamed.find(value);
-      if (it == renamed.end()) {
-        std::string ext = Lower(fs::path(value).extension().string());
-        if (!ext.empty()) ext.erase(0, 1);
-        char name[64];
-        if (IsImageExtension(ext))
-          std::snprintf(name, sizeof name, "image%03u", ++images);
-        else
-          std::snprintf(name, sizeof name, "file%03u", ++others);
-        std::string support = name;
-        if (!ext.empty() && ext.size() <= 8) support += "." + ext;
-        it = renamed.emplace(value, support).first;
-        order.emplace_back(value, support);
+    auto it = renamed.find(value);
+    if (it == renamed.end()) {
+      std::error_code ec;
+      std::optional<Placed> placed;
+      if (IsLocalName(value) && value != staged.filename().string() &&
+          (!choices.isOfficeFile || choices.isOfficeFile(value)) && fs::is_regular_file(stagingDir / value, ec)) {
+        placed = Placed{stagingDir / value, numbered(value), true};
+      } else if (choices.keepLinkedPictures && value.compare(0, prefix.size(), prefix) == 0 &&
+                 IsLocalName(value.substr(prefix.size())) && fs::is_regular_file(oldFolder / value.substr(prefix.size()), ec)) {
+        const std::string kept = value.substr(prefix.size());
+        placed = Placed{oldFolder / kept, taken.insert(kept).second ? kept : numbered(kept), false};
+      } else if (choices.keepLinkedPictures) {
+        const std::optional<fs::path> local = LocalPictureOfUrl(value);
+        if (local) placed = Placed{*local, numbered(local->filename().string()), false};
       }
-      out += prefix + it->second;
-    } else {
-      out += value;
+      if (placed) {
+        it = renamed.emplace(value, placed->name).first;
+        order.push_back(std::move(*placed));
+      }
     }
+    out += it != renamed.end() ? prefix + it->second : value;
     out += quote;
     pos = end + 1;
   }
   if (pos < html.size()) out.append(html, pos, std::string::npos);
 
+  out = WrapBody(out);
   // Word links the file list from the page head.
   const std::string outLower = Lower(out);
   const std::size_t head = outLower.find("<head>");
@@ -153,9 +223,13 @@ InstalledWebPage InstallWebPage(const fs::path& staged, const fs::path& target) 
   try {
     fs::create_directory(newFolder);
     InstalledWebPage result;
-    for (const auto& [from, to] : order) {
-      MoveFile(stagingDir / from, newFolder / to);
-      result.supportFiles.push_back(to);
+    for (const Placed& placed : order) {
+      if (placed.move) {
+        MoveFile(placed.from, newFolder / placed.name);
+      } else {
+        fs::copy_file(placed.from, newFolder / placed.name, fs::copy_options::overwrite_existing);
+      }
+      result.supportFiles.push_back(placed.name);
     }
     WriteWhole(newFolder / "filelist.xml", FileListXml(target.filename().string(), result.supportFiles));
     WriteWhole(newPage, out);

@@ -1,4 +1,7 @@
-// "Word.Application" on LibreOffice Writer.
+// "Word.Application" on LibreOffice Writer. A Word made visible opens its
+// documents in the visible editing office, in a window of their own for the
+// person at the desktop; otherwise documents open in the headless office
+// that converts.
 //
 //   Application  Version 24 get, Visible 23 put, Documents 6 get,
 //                Selection 5 get, Caption 80 put, 91 put (window state),
@@ -7,8 +10,12 @@
 //   Document     SaveAs 376 method, Close 1105, Save 108, Activate 113
 //   Selection    GoTo 173 method (4 optional)
 #include "platform/libreoffice/applications.hpp"
+#include "platform/libreoffice/edited_page.hpp"
 #include "platform/libreoffice/server_support.hpp"
+#include "platform/office_members.hpp"
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace platform::libreoffice {
@@ -38,7 +45,7 @@ class WordDocument : public ServerDocument {
 
   Variant Invoke(Invocation& call) override {
     switch (call.dispid) {
-      case 376: {  // SaveAs
+      case word::kDocSaveAs: {  // SaveAs
         Expect(call, DISPATCH_METHOD, 1, 16);
         const std::string target = PathArg(call, 0);
         const int format = IntArg(call, 1, kWordDocumentDefault);
@@ -61,15 +68,15 @@ class WordDocument : public ServerDocument {
         }
         return {};
       }
-      case 1105:  // Close; never saves (the documents are opened to be converted)
+      case word::kDocClose:  // Close; never saves (the documents are opened to be converted)
         Expect(call, DISPATCH_METHOD, 0, 3);
         CloseDocument();
         return {};
-      case 108:  // Save
+      case word::kDocSave:  // Save
         Expect(call, DISPATCH_METHOD, 0, 0);
         Call([&] { state_->engine->Save(Id()); });
         return {};
-      case 113:  // Activate: a headless document has no window to bring forward
+      case word::kDocActivate:  // Activate: a headless document has no window to bring forward
         Expect(call, DISPATCH_METHOD, 0, 0);
         Id();
         return {};
@@ -79,15 +86,58 @@ class WordDocument : public ServerDocument {
   }
 };
 
+// A page in a window of the editing office. The window is the person's: the
+// document is not closed when its last reference goes, as Word's would not
+// be, and once they have closed the window every call on it fails.
+class WordEditedDocument : public ServerObject {
+ public:
+  WordEditedDocument(std::shared_ptr<ApplicationState> state, Engine::DocId id)
+      : ServerObject(std::move(state)), id_(id) {}
+
+  Variant Invoke(Invocation& call) override {
+    Engine& engine = *state_->EditingEngine();
+    switch (call.dispid) {
+      case word::kDocSave:
+        Expect(call, DISPATCH_METHOD, 0, 0);
+        Call([&] { engine.Save(Id()); });
+        return {};
+      case word::kDocClose:  // Close(SaveChanges, OriginalFormat, RouteDocument): never saves
+        Expect(call, DISPATCH_METHOD, 0, 3);
+        if (state_->editedDocuments.erase(id_) > 0) Call([&] { engine.Close(id_); });
+        return {};
+      case word::kDocActivate:
+        Expect(call, DISPATCH_METHOD, 0, 0);
+        Call([&] { engine.ActivateWindow(Id()); });
+        return {};
+      default:
+        NoSuchMember(call);
+    }
+  }
+
+ private:
+  Engine::DocId Id() const {
+    if (state_->editedDocuments.count(id_) == 0) Fail(DISP_E_EXCEPTION, "the document has been closed");
+    return id_;
+  }
+
+  Engine::DocId id_;
+};
+
+// The title Word gives the window of `path` under `caption`.
+std::string WindowTitle(const std::string& path, const std::string& caption) {
+  return std::filesystem::path(path).filename().string() + " - " + (caption.empty() ? "Word" : caption);
+}
+
 class WordDocuments : public ServerObject {
  public:
   explicit WordDocuments(std::shared_ptr<ApplicationState> state) : ServerObject(std::move(state)) {}
 
   Variant Invoke(Invocation& call) override {
-    if (call.dispid != 20) NoSuchMember(call);
+    if (call.dispid != word::kDocumentsOpen) NoSuchMember(call);
     // Open(FileName, ConfirmConversions, ReadOnly, AddToRecentFiles,
     //      PasswordDocument, ... Format, Encoding, ...)
     Expect(call, DISPATCH_METHOD, 1, 16);
+    if (state_->visible) return OpenForEditing(call);
     OpenRequest request;
     request.path = PathArg(call, 0);
     request.app = DocumentApp::kWriter;
@@ -96,17 +146,53 @@ class WordDocuments : public ServerObject {
     const Engine::DocId id = Call([&] { return state_->engine->Open(request); });
     return Object(new WordDocument(state_, id));
   }
+
+ private:
+  // A visible Word shows web pages (Format 7) for editing, read in the code
+  // page of Encoding (0: the system's) and saved back in it.
+  Variant OpenForEditing(const Invocation& call) {
+    const std::string path = PathArg(call, 0);
+    if (IntArg(call, 9, word::kOpenFormatWebPages) != word::kOpenFormatWebPages)
+      Fail(DISP_E_EXCEPTION, "only web pages are opened in a window");
+    // The encoding arrives as a 16-bit value: 65001 reads back as -535.
+    const CodePage codePage = static_cast<CodePage>(IntArg(call, 10, 0) & 0xFFFF);
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec || size > kMaxEditedPageBytes) Fail(DISP_E_EXCEPTION, "cannot open " + path);
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) Fail(DISP_E_EXCEPTION, "cannot read " + path);
+
+    EditRequest request;
+    request.path = path;
+    request.utf8Page = PageForEditing(bytes, codePage);
+    request.title = WindowTitle(path, state_->caption);
+    request.onSaved = [path, codePage] { FinishSavedPage(path, codePage); };
+    const Engine::DocId id = Call([&] { return state_->EditingEngine()->OpenForEditing(request); });
+    state_->editedDocuments.insert(id);
+    state_->editedPaths[id] = path;
+    state_->activeEdited = id;
+    return Object(new WordEditedDocument(state_, id));
+  }
+
+  static constexpr std::uintmax_t kMaxEditedPageBytes = 256u << 20;
 };
 
-// The selection of a document window. Headless documents have no visible
-// cursor, so moving it has nothing to show; GoTo answers with a range object.
+// The selection in the active window. GoTo(What, Which, ...) moves the
+// cursor of a shown document to its last line; headless documents have no
+// cursor to show. It answers with a range object, as Word does.
 class WordSelection : public ServerObject {
  public:
   explicit WordSelection(std::shared_ptr<ApplicationState> state) : ServerObject(std::move(state)) {}
 
   Variant Invoke(Invocation& call) override {
-    if (call.dispid != 173) NoSuchMember(call);
+    if (call.dispid != word::kSelectionGoTo) NoSuchMember(call);
     Expect(call, DISPATCH_METHOD, 0, 4);
+    const Engine::DocId active = state_->activeEdited;
+    if (active != 0 && state_->editedDocuments.count(active) != 0 &&
+        IntArg(call, 0, 0) == word::kGoToLine && IntArg(call, 1, 0) == word::kGoToLast) {
+      Call([&] { state_->EditingEngine()->MoveCursorToEnd(active); });
+    }
     return Object(new WordSelection(state_));
   }
 };
@@ -118,33 +204,37 @@ class WordApplication : public ServerObject {
 
   Variant Invoke(Invocation& call) override {
     switch (call.dispid) {
-      case 24:  // Version
+      case word::kAppVersion:  // Version
         Expect(call, DISPATCH_PROPERTYGET, 0, 0);
         return Variant::BstrFromUtf8(kWordVersion);
-      case 23:  // Visible
+      case word::kAppVisible:  // Visible
         Expect(call, DISPATCH_PROPERTYPUT, 1, 1);
-        visible_ = call.args[0].Deref().ToInt() != 0;
+        state_->visible = call.args[0].Deref().ToInt() != 0;
         return {};
-      case 6:  // Documents
+      case word::kAppDocuments:  // Documents
         Expect(call, DISPATCH_PROPERTYGET, 0, 0);
         return Object(new WordDocuments(state_));
-      case 5:  // Selection
+      case word::kAppSelection:  // Selection
         Expect(call, DISPATCH_PROPERTYGET, 0, 0);
         return Object(new WordSelection(state_));
-      case 80:  // Caption
+      case word::kAppCaption:  // Caption; retitles the windows of the shown documents
         Expect(call, DISPATCH_PROPERTYPUT, 1, 1);
-        caption_ = call.args[0].Deref().ToUtf8();
+        state_->caption = call.args[0].Deref().ToUtf8();
+        for (Engine::DocId id : state_->editedDocuments) {
+          const std::string title = WindowTitle(state_->editedPaths[id], state_->caption);
+          Call([&] { state_->EditingEngine()->SetWindowTitle(id, title); });
+        }
         return {};
-      case 91:  // WindowState
+      case word::kAppWindowState:  // Word's own; taken and kept
         Expect(call, DISPATCH_PROPERTYPUT, 1, 1);
         windowState_ = call.args[0].Deref().ToInt();
         return {};
-      case 331:
-      case 385:
-        // Window housekeeping of Word's; nothing to do without a window.
+      case word::kAppMethod331:
+      case word::kAppMethod385:
+        // Window housekeeping of Word's; the office's windows need none.
         Expect(call, DISPATCH_METHOD, 0, 0);
         return {};
-      case 1105:  // Quit
+      case word::kAppQuit:  // Quit
         Expect(call, DISPATCH_METHOD, 0, 3);
         state_->Quit();
         return {};
@@ -154,15 +244,15 @@ class WordApplication : public ServerObject {
   }
 
  private:
-  bool visible_ = false;
-  std::string caption_;
   int windowState_ = 0;
 };
 
 }  // namespace
 
-DispatchObject* CreateWordApplication(std::shared_ptr<Engine> engine) {
-  return new WordApplication(std::make_shared<ApplicationState>(std::move(engine), "Word.Application"));
+DispatchObject* CreateWordApplication(std::shared_ptr<Engine> engine, EngineSource editingEngine) {
+  auto state = std::make_shared<ApplicationState>(std::move(engine), "Word.Application");
+  state->editingEngineSource = std::move(editingEngine);
+  return new WordApplication(std::move(state));
 }
 
 }  // namespace platform::libreoffice

@@ -1,0 +1,156 @@
+#include "platform/libreoffice/edited_page.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <unordered_map>
+
+#include "platform/libreoffice/web_page_layout.hpp"
+#include "platform/utf.hpp"
+
+namespace fs = std::filesystem;
+
+namespace platform::libreoffice {
+namespace {
+
+// A page larger than this is no page the editor sent.
+constexpr std::uintmax_t kMaxPageBytes = 256u << 20;
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+CodePage Resolved(CodePage codePage) { return codePage == kCodePageAnsi ? SystemCodePage() : codePage; }
+
+std::string ReadPage(const fs::path& page) {
+  std::error_code ec;
+  const std::uintmax_t size = fs::file_size(page, ec);
+  if (ec || size > kMaxPageBytes) throw std::runtime_error("cannot read the saved page " + page.string());
+  std::ifstream in(page, std::ios::binary);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())))
+    throw std::runtime_error("cannot read the saved page " + page.string());
+  return bytes;
+}
+
+// Replaces the page in one step, so that no reader ever sees half of it.
+void WritePage(const fs::path& page, const std::string& bytes) {
+  const fs::path temporary = page.string() + ".encoding";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush()) {
+      std::error_code ec;
+      fs::remove(temporary, ec);
+      throw std::runtime_error("cannot write " + page.string());
+    }
+  }
+  fs::rename(temporary, page);
+}
+
+}  // namespace
+
+std::string CharsetName(CodePage codePage) {
+  static const std::unordered_map<CodePage, const char*> kNames = {
+      {437, "ibm437"},         {850, "ibm850"},          {874, "windows-874"},     {932, "shift_jis"},
+      {936, "gb2312"},         {949, "ks_c_5601-1987"},  {950, "big5"},            {1250, "windows-1250"},
+      {1251, "windows-1251"},  {1252, "windows-1252"},   {1253, "windows-1253"},   {1254, "windows-1254"},
+      {1255, "windows-1255"},  {1256, "windows-1256"},   {1257, "windows-1257"},   {1258, "windows-1258"},
+      {20127, "us-ascii"},     {28591, "iso-8859-1"},    {28592, "iso-8859-2"},    {28595, "iso-8859-5"},
+      {28597, "iso-8859-7"},   {28599, "iso-8859-9"},    {28605, "iso-8859-15"},   {51949, "euc-kr"},
+      {65001, "utf-8"},
+  };
+  const CodePage resolved = Resolved(codePage);
+  const auto it = kNames.find(resolved);
+  return it != kNames.end() ? it->second : "windows-" + std::to_string(resolved);
+}
+
+std::string DeclareCharset(const std::string& html, const std::string& charset) {
+  const std::string lower = Lower(html);
+  std::string out;
+  out.reserve(html.size() + 16);
+  std::size_t copied = 0;
+  for (std::size_t meta = lower.find("<meta"); meta != std::string::npos; meta = lower.find("<meta", meta + 5)) {
+    const std::size_t close = lower.find('>', meta);
+    if (close == std::string::npos) break;
+    const std::size_t key = lower.find("charset=", meta);
+    if (key == std::string::npos || key > close) continue;
+    std::size_t start = key + 8;
+    std::size_t end;
+    if (start < close && (html[start] == '"' || html[start] == '\'')) {
+      const char quote = html[start++];
+      end = html.find(quote, start);
+      if (end == std::string::npos || end > close) end = close;
+    } else {
+      end = lower.find_first_of("\"'; \t\r\n/>", start);
+      if (end == std::string::npos || end > close) end = close;
+    }
+    out.append(html, copied, start - copied);
+    out += charset;
+    copied = end;
+  }
+  out.append(html, copied, std::string::npos);
+  return out;
+}
+
+std::string EncodeWithReferences(std::string_view utf8, CodePage codePage) {
+  const CodePage target = Resolved(codePage);
+  if (!IsKnownCodePage(target)) return std::string();
+  if (target == kCodePageUtf8) return std::string(utf8);
+  std::u16string wide;
+  DecodeUtf8(utf8, wide);
+  std::string out;
+  out.reserve(utf8.size());
+  // A page repeats few distinct characters; each is encoded once.
+  std::unordered_map<char32_t, std::string> encoded;
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    char32_t c = wide[i];
+    std::size_t units = 1;
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+      units = 2;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    auto it = encoded.find(c);
+    if (it == encoded.end()) {
+      std::string bytes;
+      WideToMultiByte(target, std::u16string_view(wide).substr(i, units), bytes);
+      // The code page's stand-in for a missing character is '?'.
+      if (bytes.empty() || bytes == "?") bytes = "&#" + std::to_string(static_cast<std::uint32_t>(c)) + ";";
+      it = encoded.emplace(c, std::move(bytes)).first;
+    }
+    out += it->second;
+    i += units - 1;
+  }
+  return out;
+}
+
+std::string PageForEditing(std::string_view bytes, CodePage codePage) {
+  std::u16string wide;
+  if (!MultiByteToWide(codePage, bytes, wide)) DecodeUtf8(bytes, wide);
+  if (!wide.empty() && wide.front() == u'\xFEFF') wide.erase(0, 1);
+  // The office would switch to whatever a page declares; the page is now
+  // UTF-8 whatever it said, and says so first.
+  return "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">" +
+         DeclareCharset(Utf16ToUtf8(wide), "utf-8");
+}
+
+void FinishSavedPage(const fs::path& page, CodePage codePage) {
+  const std::string officePrefix = page.stem().string() + "_html_";
+  LayoutChoices choices;
+  choices.isOfficeFile = [officePrefix](const std::string& name) { return name.rfind(officePrefix, 0) == 0; };
+  choices.keepLinkedPictures = true;
+  InstallWebPage(page, page, choices);
+  // A code page we cannot write leaves the page in UTF-8, as it declares.
+  const CodePage target = Resolved(codePage);
+  if (target == kCodePageUtf8 || !IsKnownCodePage(target)) return;
+  WritePage(page, DeclareCharset(EncodeWithReferences(ReadPage(page), target), CharsetName(target)));
+}
+
+}  // namespace platform::libreoffice
