@@ -6,6 +6,7 @@
 #include "desktop/font_list.hpp"
 #include "desktop/version_info.hpp"
 #include "endpoints/download_endpoints.hpp"
+#include "endpoints/edit_endpoints.hpp"
 #include "endpoints/export_phase.hpp"
 #include "endpoints/import_endpoint.hpp"
 #include "endpoints/reply_framing.hpp"
@@ -34,14 +35,26 @@ void HandleEndpointRequest(RequestTree params, RequestTree fields, std::string& 
     body = ReadClipboardJson();
   } else if (path == "/get_files") {
     body = CollectFilesJson(ReadParam(params, "file_list"));
-  } else if (path == "/import_file_as_html" || path == "/export_as_html") {
-    // A refused import has its own reply; a successful one goes on into the
-    // export phase, like "/export_as_html".
-    std::optional<std::string> refusal;
-    if (path == "/import_file_as_html") refusal = RunImportPhase(params);
-    body = refusal ? std::move(*refusal) : RunExportPhase(path, params);
-  // The edit phases, then "/check_msword_alive" and "/close_msword_window"
-  // (template C), are served here, in that order.
+  } else if (path == "/import_file_as_html" || path == "/edit_new_html" || path == "/edit_export_html" ||
+             path == "/edit_export_purge_html" || path == "/export_as_html") {
+    // An import or edit phase that ends the request has its own reply; the
+    // others go on into the export phase, like "/export_as_html".
+    std::optional<std::string> own_reply;
+    if (path == "/import_file_as_html") {
+      own_reply = RunImportPhase(params);
+    } else if (path != "/export_as_html") {
+      if (std::optional<EditReply> reply = RunEditPhase(path, params, fields)) {
+        own_reply = std::move(reply->body);
+        reply_template = reply->reply_template;
+      }
+    }
+    body = own_reply ? std::move(*own_reply) : RunExportPhase(path, params);
+  } else if (path == "/check_msword_alive") {
+    body = CheckWordAliveReply();
+    reply_template = ReplyTemplate::kC;
+  } else if (path == "/close_msword_window") {
+    body = CloseWordWindowReply();
+    reply_template = ReplyTemplate::kC;
   } else if (path == "/download_text") {
     body = DownloadTextReply(params);
   } else if (path == "/download_base64") {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/automation.hpp"
+#include "platform/codepage.hpp"
 
 // ShowWindow commands the request handler uses.
 constexpr int SW_HIDE = 0;
@@ -51,6 +52,15 @@ class CDeskrelayDlg {
   // chooser, or a path of kMaxPickedPath characters or more). Waits for the
   // user without a time limit.
   void PickImportFile(std::u16string& result, const std::string& kind);
+
+  // Opens the page at `path` (UTF-8) for editing in a visible Word window
+  // read in `codePage` (0: the system code page), cursor at its end,
+  // captioned "Plumeto1 - Word" and brought to the front. Returns at once; a
+  // path that names nothing leaves Word untouched. Needs CreateWordApp first.
+  void OpenHtmlInWord(const std::string& path, platform::CodePage codePage);
+  // When an editing window is open: saves and closes the edited page and
+  // quits Word.
+  void CloseWordWindow();
 
   Automation::DispatchDriver m_wordApp;
   Automation::DispatchDriver m_excelApp;
