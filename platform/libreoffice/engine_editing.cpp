@@ -39,8 +39,8 @@ constexpr std::chrono::milliseconds kStartPageSettle{200};
 // the connection's threads, so it only notes what happened.
 class DocumentWatch : public cppu::WeakImplHelper1<css::document::XDocumentEventListener> {
  public:
-  DocumentWatch(std::function<void()> onSaved, std::function<void()> onGone)
-      : onSaved_(std::move(onSaved)), onGone_(std::move(onGone)) {}
+  DocumentWatch(Reference<css::frame::XFrame> frame, std::function<void()> onSaved, std::function<void()> onGone)
+      : frame_(std::move(frame)), onSaved_(std::move(onSaved)), onGone_(std::move(onGone)) {}
 
   void SAL_CALL documentEventOccured(const css::document::DocumentEvent& event) override {
     const std::string name = S(event.EventName);
@@ -52,13 +52,25 @@ class DocumentWatch : public cppu::WeakImplHelper1<css::document::XDocumentEvent
         // The office must not see our failure; the page stays as it saved it.
       }
     } else if (name == "OnUnload") {
+      // The window lives on for a moment with the start page in it; it must
+      // not pass for the editing window meanwhile. The office waits for this
+      // call, so the title changes before it shows the start page.
+      try {
+        Reference<css::frame::XTitle>(frame_, UNO_QUERY_THROW)->setTitle(rtl::OUString());
+      } catch (...) {
+      }
+      frame_.clear();
       onGone_();
     }
   }
 
-  void SAL_CALL disposing(const css::lang::EventObject&) override { onGone_(); }
+  void SAL_CALL disposing(const css::lang::EventObject&) override {
+    frame_.clear();
+    onGone_();
+  }
 
  private:
+  Reference<css::frame::XFrame> frame_;
   std::function<void()> onSaved_;
   std::function<void()> onGone_;
 };
@@ -97,7 +109,7 @@ Engine::DocId Engine::Impl::DoOpenForEditing(const EditRequest& req) {
     Reference<css::frame::XTitle>(frame, UNO_QUERY_THROW)->setTitle(U(req.title));
     id = nextDoc++;
     Reference<css::document::XDocumentEventBroadcaster>(component, UNO_QUERY_THROW)
-        ->addDocumentEventListener(new DocumentWatch(req.onSaved, [engine = weak_from_this(), id] {
+        ->addDocumentEventListener(new DocumentWatch(frame, req.onSaved, [engine = weak_from_this(), id] {
           if (auto impl = engine.lock()) impl->NoteClosedByUser(id);
         }));
     ++documentsThisRun;

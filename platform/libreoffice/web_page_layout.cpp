@@ -129,10 +129,24 @@ InstalledWebPage InstallWebPage(const fs::path& staged, const fs::path& target, 
   const std::string prefix = folderName + "/";
 
   const std::string html = ReadWhole(staged);
+  const fs::path oldFolder = targetDir / folderName;
+  // Pictures of the old support folder that the page still names keep
+  // their names; new ones are numbered around them.
+  std::set<std::string> linked;
+  if (choices.keepLinkedPictures) {
+    std::error_code ec;
+    std::size_t budget = 10000;
+    for (fs::directory_iterator it(oldFolder, ec), end; !ec && it != end && budget-- > 0; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      std::string ext = Lower(it->path().extension().string());
+      if (ext.size() > 1 && IsImageExtension(ext.substr(1)) && it->is_regular_file(ec) &&
+          html.find(prefix + name) != std::string::npos)
+        linked.insert(name);
+    }
+  }
   // Rewrite every src, href and background value that names a staged file.
   std::string out;
   out.reserve(html.size() + 256);
-  const fs::path oldFolder = targetDir / folderName;
   std::map<std::string, std::string> renamed;  // reference -> support name
   struct Placed {
     fs::path from;
@@ -140,7 +154,7 @@ InstalledWebPage InstallWebPage(const fs::path& staged, const fs::path& target, 
     bool move;  // the office's own file; a linked picture is copied
   };
   std::vector<Placed> order;
-  std::set<std::string> taken;
+  std::set<std::string> taken = linked;
   unsigned images = 0, others = 0;
   // A name of the form image001.png (file001.xyz), not yet taken.
   auto numbered = [&](const std::string& from) {
@@ -189,9 +203,9 @@ InstalledWebPage InstallWebPage(const fs::path& staged, const fs::path& target, 
           (!choices.isOfficeFile || choices.isOfficeFile(value)) && fs::is_regular_file(stagingDir / value, ec)) {
         placed = Placed{stagingDir / value, numbered(value), true};
       } else if (choices.keepLinkedPictures && value.compare(0, prefix.size(), prefix) == 0 &&
-                 IsLocalName(value.substr(prefix.size())) && fs::is_regular_file(oldFolder / value.substr(prefix.size()), ec)) {
+                 linked.count(value.substr(prefix.size())) != 0) {
         const std::string kept = value.substr(prefix.size());
-        placed = Placed{oldFolder / kept, taken.insert(kept).second ? kept : numbered(kept), false};
+        placed = Placed{oldFolder / kept, kept, false};
       } else if (choices.keepLinkedPictures) {
         const std::optional<fs::path> local = LocalPictureOfUrl(value);
         if (local) placed = Placed{*local, numbered(local->filename().string()), false};
@@ -211,7 +225,7 @@ InstalledWebPage InstallWebPage(const fs::path& staged, const fs::path& target, 
   // Word links the file list from the page head.
   const std::string outLower = Lower(out);
   const std::size_t head = outLower.find("<head>");
-  if (head != std::string::npos)
+  if (head != std::string::npos && outLower.find("rel=\"file-list\"") == std::string::npos)
     out.insert(head + 6, "\n<link rel=\"File-List\" href=\"" + prefix + "filelist.xml\">");
 
   // Build the new folder and page beside the old ones, then swap them in.
