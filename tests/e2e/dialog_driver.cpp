@@ -135,28 +135,52 @@ std::optional<std::string> DialogDriver::Xdotool(const std::vector<std::string>&
   return run.Stdout();
 }
 
+std::vector<unsigned long> DialogDriver::WindowsTitled(const std::string& title) {
+  std::vector<unsigned long> windows;
+  // xdotool matches without regard to case; the title must be exact.
+  const std::optional<std::string> ids = Xdotool({"search", "--onlyvisible", "--name", ExactPattern(title)});
+  if (!ids) return windows;
+  std::istringstream lines(*ids);
+  unsigned long id = 0;
+  while (lines >> id) {
+    const std::optional<WindowState> state = Inspect(id);
+    if (state && state->viewable && state->title == title) windows.push_back(id);
+  }
+  return windows;
+}
+
 unsigned long DialogDriver::WaitForWindow(const std::string& title, milliseconds limit) {
   unsigned long found = 0;
   WaitUntil(
       [&] {
-        // xdotool matches without regard to case; the title must be exact.
-        const std::optional<std::string> ids =
-            Xdotool({"search", "--onlyvisible", "--name", ExactPattern(title)});
-        if (!ids) return false;
-        std::istringstream lines(*ids);
-        unsigned long id = 0;
-        while (lines >> id) {
-          const std::optional<WindowState> state = Inspect(id);
-          if (state && state->viewable && state->title == title) {
-            found = id;
-            return true;
-          }
+        const std::vector<unsigned long> windows = WindowsTitled(title);
+        if (!windows.empty()) {
+          found = windows.front();
+          return true;
         }
         Pause(100);
         return false;
       },
       limit);
   return found;
+}
+
+bool DialogDriver::TypeInto(unsigned long window, const std::string& text) {
+  Activate(window);
+  return Xdotool({"type", "--clearmodifiers", "--delay", "20", text}, milliseconds(20000)).has_value();
+}
+
+bool DialogDriver::PressKeys(unsigned long window, const std::string& keys) {
+  Activate(window);
+  return Xdotool({"key", "--clearmodifiers", keys}).has_value();
+}
+
+long DialogDriver::OwnerPid(unsigned long window) const {
+  Connection connection(display_);
+  Display* d = connection.get();
+  std::vector<unsigned long> pid;
+  if (!d || !ReadProperty(d, window, "_NET_WM_PID", XA_CARDINAL, 1, &pid, nullptr) || pid.empty()) return 0;
+  return static_cast<long>(pid[0]);
 }
 
 bool DialogDriver::WaitGone(unsigned long window, milliseconds limit) {

@@ -54,6 +54,15 @@ class DialogDriver {
   // Closes the dialog titled `title` with Escape. True when it closed.
   bool Cancel(const std::string& title, milliseconds limit = milliseconds(30000));
 
+  // Activates `window` and types `text` into it / presses `keys` (xdotool
+  // key names, e.g. "ctrl+s") in it. True when xdotool did it.
+  bool TypeInto(unsigned long window, const std::string& text);
+  bool PressKeys(unsigned long window, const std::string& keys);
+  // The viewable top-level windows titled exactly `title`.
+  std::vector<unsigned long> WindowsTitled(const std::string& title);
+  // The process that owns `window` (_NET_WM_PID), or 0.
+  long OwnerPid(unsigned long window) const;
+
   std::optional<WindowState> Inspect(unsigned long window) const;
   // Activates `window` through the window manager, or gives it the focus
   // directly when there is none.

@@ -195,14 +195,24 @@ bool Listening(std::uint16_t port) {
 }
 
 HttpReply HttpGet(const std::string& path, milliseconds receive_limit) {
+  return HttpExchange("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:3465\r\nConnection: close\r\n\r\n",
+                      receive_limit);
+}
+
+HttpReply HttpPost(const std::string& path, const std::string& body, milliseconds receive_limit) {
+  return HttpExchange("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1:3465\r\nConnection: close\r\n" +
+                          "Content-Type: text/plain;charset=UTF-8\r\nContent-Length: " +
+                          std::to_string(body.size()) + "\r\n\r\n" + body,
+                      receive_limit);
+}
+
+HttpReply HttpExchange(const std::string& request, milliseconds receive_limit) {
   HttpReply reply;
   const int fd = ConnectLoopback(kPort);
   if (fd < 0) return reply;
   timeval tv{static_cast<time_t>(receive_limit.count() / 1000),
              static_cast<suseconds_t>(receive_limit.count() % 1000 * 1000)};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  const std::string request =
-      "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:3465\r\nConnection: close\r\n\r\n";
   if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
       static_cast<ssize_t>(request.size())) {
     ::close(fd);

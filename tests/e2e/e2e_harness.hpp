@@ -99,6 +99,11 @@ struct HttpReply {
 };
 // `receive_limit` bounds each wait for more of the reply.
 HttpReply HttpGet(const std::string& path, milliseconds receive_limit = milliseconds(10000));
+// A POST of `body` (a simple request, as a page's fetch of text sends it).
+HttpReply HttpPost(const std::string& path, const std::string& body,
+                   milliseconds receive_limit = milliseconds(10000));
+// Sends `request` as it is and reads the reply.
+HttpReply HttpExchange(const std::string& request, milliseconds receive_limit);
 
 // `text` with every byte but the unreserved ones (letters, digits, "-._~")
 // percent-encoded, for a query value.

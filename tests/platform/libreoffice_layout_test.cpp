@@ -7,6 +7,7 @@
 #include "export/file_list.hpp"
 #include "libreoffice_test_support.hpp"
 #include "platform/libreoffice/format_sniffer.hpp"
+#include "platform/libreoffice/edited_page.hpp"
 #include "platform/libreoffice/web_page_layout.hpp"
 
 namespace {
@@ -154,6 +155,75 @@ TEST(LibreOfficeWebPageLayout, MissingTargetFolderFailsAndLeavesNothing) {
   EXPECT_THROW(platform::libreoffice::InstallWebPage(staging / "page.html", staging / "no" / "import.html"),
                std::runtime_error);
   EXPECT_FALSE(fs::exists(staging / "no"));
+}
+
+// A page saved from the editing window: the office's pictures move into the
+// support folder, linked pictures stay with the page, and the page goes back
+// into its code page without losing a character.
+TEST(LibreOfficeEditedPage, SavedPageTakesWordsLayoutAndItsCodePage) {
+  const auto root = FreshDir("edited-page");
+  const auto elsewhere = FreshDir("edited-elsewhere");
+  WriteFile(elsewhere / "linked pic.png", "linked");
+  fs::create_directories(root / "import.files");
+  WriteFile(root / "import.files" / "image001.png", "kept");
+  WriteFile(root / "import_html_5b.png", "pasted");
+  WriteFile(root / "pqe_screen_capture.png", "capture");
+  // \xE0\xB8\x81 (a Thai letter) is not in code page 949.
+  WriteFile(root / "import.html",
+            "<html><head><meta http-equiv=\"content-type\" content=\"text/html; charset=utf-8\"/></head>"
+            "<body lang=\"en-US\"><p>\xED\x95\x9C \xE0\xB8\x81</p><img src=\"import_html_5b.png\">"
+            "<img src=\"import.files/image001.png\"><img src=\"file:///" + (elsewhere / "linked%20pic.png").string().substr(1) +
+                "\"><img src=\"pqe_screen_capture.png\"></body></html>");
+
+  platform::libreoffice::FinishSavedPage(root / "import.html", 949);
+
+  const std::string page = ReadFile(root / "import.html");
+  EXPECT_NE(page.find("charset=ks_c_5601-1987"), std::string::npos) << page;
+  EXPECT_NE(page.find("<p>\xC7\xD1 &#3585;</p>"), std::string::npos) << page;
+  EXPECT_NE(page.find("<div class=WordSection1>"), std::string::npos);
+  EXPECT_EQ(ScanFileList(ReadFile(root / "import.files" / "filelist.xml")),
+            (std::vector<std::string>{"image002.png", "image001.png", "image003.png", "filelist.xml"}));
+  EXPECT_NE(page.find("src=\"import.files/image002.png\"><img src=\"import.files/image001.png\"><img "
+                      "src=\"import.files/image003.png\"><img src=\"pqe_screen_capture.png\">"),
+            std::string::npos)
+      << page;
+  EXPECT_EQ(ReadFile(root / "import.files" / "image002.png"), "pasted");
+  EXPECT_EQ(ReadFile(root / "import.files" / "image001.png"), "kept");
+  EXPECT_EQ(ReadFile(root / "import.files" / "image003.png"), "linked");
+  EXPECT_FALSE(fs::exists(root / "import_html_5b.png"));
+  EXPECT_EQ(ReadFile(root / "pqe_screen_capture.png"), "capture") << "a file not of the office's was taken";
+  EXPECT_EQ(ReadFile(elsewhere / "linked pic.png"), "linked");
+
+  // Saved again, the same pictures keep their names.
+  platform::libreoffice::FinishSavedPage(root / "import.html", 949);
+  EXPECT_EQ(ScanFileList(ReadFile(root / "import.files" / "filelist.xml")),
+            (std::vector<std::string>{"image002.png", "image001.png", "image003.png", "filelist.xml"}));
+  EXPECT_EQ(ReadFile(root / "import.html").find("<div class=WordSection1>\n<div"), std::string::npos)
+      << "the body was wrapped twice";
+}
+
+TEST(LibreOfficeEditedPage, APageIsReadInItsCodePageAndDeclaredUtf8) {
+  const struct {
+    std::string bytes;
+    platform::CodePage code_page;
+    std::string expected_body;
+  } cases[] = {
+      {"<meta charset=\"euc-kr\"><p>\xC7\xD1</p>", 949, "<meta charset=\"utf-8\"><p>\xED\x95\x9C</p>"},
+      // What the page declares does not count: the code page Word is given does.
+      {"<meta http-equiv=Content-Type content=\"text/html; charset=windows-1252\"><p>\xC7\xD1</p>", 949,
+       "<meta http-equiv=Content-Type content=\"text/html; charset=utf-8\"><p>\xED\x95\x9C</p>"},
+      {"\xEF\xBB\xBF<p>\xED\x95\x9C</p>", 65001, "<p>\xED\x95\x9C</p>"},
+      {"<p>\xFF</p>", 65001, "<p>\xEF\xBF\xBD</p>"},
+      {"<p>\xE9</p>", 1252, "<p>\xC3\xA9</p>"},
+  };
+  const std::string declaration = "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">";
+  for (const auto& c : cases) {
+    EXPECT_EQ(platform::libreoffice::PageForEditing(c.bytes, c.code_page), declaration + c.expected_body)
+        << c.code_page;
+  }
+  EXPECT_EQ(platform::libreoffice::DeclareCharset("<META CHARSET=x><meta name=a><meta charset='y'>", "z"),
+            "<META CHARSET=z><meta name=a><meta charset='z'>");
+  EXPECT_EQ(platform::libreoffice::EncodeWithReferences("a\xF0\x9F\x98\x80\xC3\xA9", 1252), "a&#128512;\xE9");
 }
 
 }  // namespace
