@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "office/by_reference_call.hpp"
 #include "office/deskrelay_dlg.hpp"
 #include "office/dispatch_result.hpp"
 #include "office/export_targets.hpp"
@@ -72,11 +73,7 @@ void CDeskrelayDlg::ConvertWordToHtml(const std::u16string& fileName) {
     std::vector<Variant*> open(16, &missing);
     open[0] = &varFileName;
     result = nullptr;
-    m_wordDocuments.InvokeHelper(kOpen, DISPATCH_METHOD, VT_DISPATCH, &result,
-                                 {kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef,
-                                  kByRef, kByRef, kByRef, kByRef, kByRef, kByRef},
-                                 open[0], open[1], open[2], open[3], open[4], open[5], open[6], open[7], open[8],
-                                 open[9], open[10], open[11], open[12], open[13], open[14], open[15]);
+    office::InvokeWith16ByRef(m_wordDocuments, kOpen, VT_DISPATCH, &result, open);
     office::StoreObjectResult(m_wordDocument, result);
 
     office::Trace("msword 2");
@@ -85,11 +82,7 @@ void CDeskrelayDlg::ConvertWordToHtml(const std::u16string& fileName) {
     save[0] = &varTarget;
     save[1] = &varFormat;
     save[11] = &varEncoding;
-    m_wordDocument.InvokeHelper(kSaveAs, DISPATCH_METHOD, VT_EMPTY, nullptr,
-                                {kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef,
-                                 kByRef, kByRef, kByRef, kByRef, kByRef, kByRef},
-                                save[0], save[1], save[2], save[3], save[4], save[5], save[6], save[7], save[8],
-                                save[9], save[10], save[11], save[12], save[13], save[14], save[15]);
+    office::InvokeWith16ByRef(m_wordDocument, kSaveAs, VT_EMPTY, nullptr, save);
 
     office::Trace("msword 3");
     m_wordDocument.InvokeHelper(kClose, DISPATCH_METHOD, VT_EMPTY, nullptr, {kByRef, kByRef, kByRef}, &missing,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "export/text_conversion.hpp"
+#include "office/by_reference_call.hpp"
 #include "office/deskrelay_dlg.hpp"
 #include "office/dispatch_result.hpp"
 #include "office/office_files.hpp"
@@ -89,11 +90,7 @@ void CDeskrelayDlg::OpenHtmlInWord(const std::string& path, platform::CodePage c
   open[9] = &varFormat;
   open[10] = &varEncoding;
   result = nullptr;
-  m_wordDocuments.InvokeHelper(word::kDocumentsOpen, DISPATCH_METHOD, VT_DISPATCH, &result,
-                               {kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef, kByRef,
-                                kByRef, kByRef, kByRef, kByRef, kByRef, kByRef},
-                               open[0], open[1], open[2], open[3], open[4], open[5], open[6], open[7], open[8],
-                               open[9], open[10], open[11], open[12], open[13], open[14], open[15]);
+  office::InvokeWith16ByRef(m_wordDocuments, word::kDocumentsOpen, VT_DISPATCH, &result, open);
   office::StoreObjectResult(m_wordDocument, result);
 
   office::Trace("mopen 1 3");
