@@ -24,7 +24,10 @@
   const POLL_MS = 2000;
 
   let busyCount = 0;
-  let editing = null;      // the polling timer while the word processor has the document
+  // "idle", "editing" while the word processor has the document, or
+  // "finishing" while it comes back; the buttons are off but in "idle".
+  let editState = 'idle';
+  let pollTimer = null;
   let savedRange = null;   // the caret in the editor, kept while the toolbar has the focus
 
   // --- Status, banner, progress --------------------------------------------
@@ -103,7 +106,7 @@
       if (busyCount === 0) {
         progress.hidden = true;
         document.body.removeAttribute('aria-busy');
-        setButtonsEnabled(editing === null);
+        setButtonsEnabled(editState === 'idle');
       }
     }
   }
@@ -324,44 +327,47 @@
       report(error, 'Opening the word processor');
       return;
     }
+    editState = 'editing';
     editor.contentEditable = 'false';
     $('finish-edit-button').hidden = false;
     setButtonsEnabled(false);
     setStatus('The document is open in the word processor. Close it there to bring your changes back.');
-    editing = setTimeout(pollWordProcessor, POLL_MS);
+    pollTimer = setTimeout(pollWordProcessor, POLL_MS);
   }
 
   async function pollWordProcessor() {
+    let alive = true;
     try {
-      const reply = await call('/check_msword_alive');
-      if (reply.msword_alive) {
-        editing = setTimeout(pollWordProcessor, POLL_MS);
-        return;
-      }
+      alive = (await call('/check_msword_alive')).msword_alive;
     } catch (error) {
       report(error, 'Following the word processor');
-      editing = setTimeout(pollWordProcessor, POLL_MS * 3);
-      return;
     }
-    await finishEditing(false);
+    // The person may have pressed "Close word processor" meanwhile.
+    if (editState !== 'editing') return;
+    if (alive) {
+      pollTimer = setTimeout(pollWordProcessor, POLL_MS);
+    } else {
+      await finishEditing(false);
+    }
   }
 
   // Brings the edited page back, with the pictures the word processor saved
   // beside it, which the reply only names.
   async function finishEditing(closeFirst) {
-    clearTimeout(editing);
-    editing = 0;  // not null: the buttons stay off until the page is back
+    if (editState !== 'editing') return;
+    editState = 'finishing';
+    clearTimeout(pollTimer);
+    $('finish-edit-button').hidden = true;
     try {
       await busy('Bringing the document back from the word processor…', async () => {
         if (closeFirst) await call('/close_msword_window');
         const reply = await call('/export_as_html', { html_codepage: UTF8 });
         const pictures = {};
         for (const name of (reply.filelist || []).slice(1)) {
-          if (!/\.(png|jpe?g|gif|bmp|ico)$/i.test(name)) continue;
+          const type = pictureType(name);
+          if (!type) continue;
           const file = await call('/download_base64', { filename: name });
           if (file && file.success) {
-            const type = /\.png$/i.test(name) ? 'image/png' : /\.gif$/i.test(name) ? 'image/gif'
-              : /\.bmp$/i.test(name) ? 'image/bmp' : /\.ico$/i.test(name) ? 'image/x-icon' : 'image/jpeg';
             pictures[name] = { base64: file.base64, filename: name, full_filename: file.full_filename, mime_type: type };
           }
         }
@@ -372,11 +378,17 @@
     } catch (error) {
       report(error, 'Bringing the document back');
     } finally {
-      editing = null;
+      editState = 'idle';
       editor.contentEditable = 'true';
-      $('finish-edit-button').hidden = true;
       setButtonsEnabled(busyCount === 0);
     }
+  }
+
+  const PICTURE_TYPES = { png: 'image/png', jpg: 'image/jpeg', jpeg: 'image/jpeg', gif: 'image/gif', bmp: 'image/bmp', ico: 'image/x-icon' };
+
+  function pictureType(name) {
+    const match = /\.([a-z]+)$/i.exec(name);
+    return match ? PICTURE_TYPES[match[1].toLowerCase()] : undefined;
   }
 
   function saveAs(name, blob) {
@@ -444,7 +456,7 @@
   editor.addEventListener('keydown', (event) => {
     if (event.ctrlKey && event.shiftKey && (event.key === 'V' || event.key === 'v')) {
       event.preventDefault();
-      if (busyCount === 0 && editing === null) pasteFromDesktop();
+      if (busyCount === 0 && editState === 'idle') pasteFromDesktop();
     }
   });
 
