@@ -41,12 +41,13 @@ async function launch(extraArgs = []) {
 }
 
 // A page of `context` with the editor loaded (with `query`), and the
-// uncaught errors it raises.
-async function openEditor(context, query = '') {
+// uncaught errors it raises. `beforeLoad` runs with the page still blank.
+async function openEditor(context, query = '', beforeLoad = async () => {}) {
   const page = await context.newPage();
   page.errors = [];
   page.on('pageerror', (error) => page.errors.push(error.message));
   await page.setViewportSize({ width: 1280, height: 800 });
+  await beforeLoad(page);
   await page.goto(site.origin + '/' + query);
   return page;
 }
@@ -242,30 +243,28 @@ describe('the sample editor page in Chromium against Docklane', { concurrency: f
 
     test('explains how to allow local access when it is denied', async () => {
       const context = await publicBrowser.newContext();
-      const page = await context.newPage();
-      page.errors = [];
-      page.on('pageerror', (error) => page.errors.push(error.message));
-      await page.setViewportSize({ width: 1280, height: 800 });
-      await page.goto('about:blank#deny-local-access');
-      // The context's id, which Playwright keeps to itself, from the target
-      // list, to deny the permission as a person would in site settings.
-      const cdp = await publicBrowser.newBrowserCDPSession();
-      const { targetInfos } = await cdp.send('Target.getTargets');
-      const target = targetInfos.find((t) => t.url === 'about:blank#deny-local-access');
-      assert.ok(target, 'the page is not among the targets');
-      let denied = 0;
-      for (const name of ['local-network-access', 'loopback-network', 'local-network']) {
-        try {
-          await cdp.send('Browser.setPermission', {
-            permission: { name }, setting: 'denied', origin: site.origin, browserContextId: target.browserContextId,
-          });
-          denied += 1;
-        } catch (e) {
-          // a name this Chromium does not know
+      const page = await openEditor(context, '', async (blank) => {
+        await blank.goto('about:blank#deny-local-access');
+        // The context's id, which Playwright keeps to itself, from the
+        // target list, to deny the permission as a person would in the
+        // site settings.
+        const cdp = await publicBrowser.newBrowserCDPSession();
+        const { targetInfos } = await cdp.send('Target.getTargets');
+        const target = targetInfos.find((t) => t.url === 'about:blank#deny-local-access');
+        assert.ok(target, 'the page is not among the targets');
+        let denied = 0;
+        for (const name of ['local-network-access', 'loopback-network', 'local-network']) {
+          try {
+            await cdp.send('Browser.setPermission', {
+              permission: { name }, setting: 'denied', origin: site.origin, browserContextId: target.browserContextId,
+            });
+            denied += 1;
+          } catch (e) {
+            // a name this Chromium does not know
+          }
         }
-      }
-      assert.ok(denied > 0, 'Chromium knows none of the local access permissions');
-      await page.goto(site.origin + '/');
+        assert.ok(denied > 0, 'Chromium knows none of the local access permissions');
+      });
       await page.waitForSelector('#banner[data-kind="refused"]');
       const banner = await page.textContent('#banner');
       assert.match(banner, /Access other apps and services on this device/);
