@@ -120,12 +120,17 @@
 
   // --- Editing ---------------------------------------------------------------
 
-  document.addEventListener('selectionchange', () => {
+  function saveSelection() {
     const selection = window.getSelection();
     if (selection.rangeCount && editor.contains(selection.getRangeAt(0).commonAncestorContainer)) {
       savedRange = selection.getRangeAt(0).cloneRange();
     }
-  });
+  }
+  document.addEventListener('selectionchange', saveSelection);
+  // selectionchange comes later, as a task of its own: a font chosen right
+  // after Ctrl+A or a drag would otherwise go to the caret before them.
+  editor.addEventListener('keyup', saveSelection);
+  editor.addEventListener('mouseup', saveSelection);
 
   function restoreSelection() {
     editor.focus();
