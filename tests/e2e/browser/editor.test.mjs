@@ -12,7 +12,7 @@ import { chromium } from 'playwright-core';
 
 import {
   DOCKLANE_PORT, TestHome, chooseFile, ownClipboard, required, serveFolder, solidPng,
-  startDesktop, startDocklane,
+  startDesktop, startDocklane, stopAllChildren,
 } from './harness.mjs';
 
 const CHROMIUM = '/usr/bin/chromium';
@@ -88,6 +88,8 @@ describe('the sample editor page in Chromium against Docklane', { concurrency: f
     if (site) site.server.close();
     if (docklane) await docklane.stop();
     if (desktop) await desktop.stop();
+    // What a failed start-up left running.
+    await stopAllChildren();
     if (home) home.remove();
   });
 

@@ -62,6 +62,14 @@ export class TestHome {
   }
 }
 
+// Every child process started here, so that none outlives the tests: a
+// running child also keeps Node.js from ending.
+const children = new Set();
+
+export async function stopAllChildren() {
+  await Promise.all(Array.from(children, (child) => child.stop('SIGKILL')));
+}
+
 // A child process with its output in files of the test home; ended by its
 // own process id.
 export class Child {
@@ -74,13 +82,31 @@ export class Child {
     this.process = spawn(program, args, { env, stdio: ['ignore', out, err] });
     fs.closeSync(out);
     fs.closeSync(err);
+    this.watch();
+  }
+
+  watch() {
     this.exited = new Promise((resolve) => this.process.once('exit', (code, signal) => resolve({ code, signal })));
     this.running = true;
-    this.exited.then(() => { this.running = false; });
+    children.add(this);
+    this.exited.then(() => {
+      this.running = false;
+      children.delete(this);
+    });
+  }
+
+  // A process started otherwise, ended the same way.
+  static adopt(label, process) {
+    const child = Object.create(Child.prototype);
+    child.label = label;
+    child.process = process;
+    child.errPath = null;
+    child.watch();
+    return child;
   }
 
   stderr() {
-    try { return fs.readFileSync(this.errPath, 'utf8'); } catch (e) { return ''; }
+    try { return this.errPath ? fs.readFileSync(this.errPath, 'utf8') : ''; } catch (e) { return ''; }
   }
 
   async stop(signal = 'SIGTERM', limitMs = 5000) {
@@ -97,23 +123,25 @@ export class Child {
 // An Xvfb on a display number it picks itself, with openbox on it: the
 // chooser must come up as a managed window in front of the browser.
 export async function startDesktop(home) {
-  const xvfb = spawn('/usr/bin/Xvfb', ['-displayfd', '1', '-nolisten', 'tcp', '-screen', '0', '1280x1024x24'],
-    { env: home.environment(), stdio: ['ignore', 'pipe', 'ignore'] });
+  const xvfb = Child.adopt('Xvfb', spawn('/usr/bin/Xvfb',
+    ['-displayfd', '1', '-nolisten', 'tcp', '-screen', '0', '1280x1024x24'],
+    { env: home.environment(), stdio: ['ignore', 'pipe', 'ignore'] }));
   const display = await new Promise((resolve, reject) => {
     let text = '';
     const timer = setTimeout(() => reject(new Error('Xvfb named no display')), 15000);
-    xvfb.stdout.on('data', (chunk) => {
+    xvfb.process.stdout.on('data', (chunk) => {
       text += chunk;
       if (text.includes('\n')) { clearTimeout(timer); resolve(':' + text.trim()); }
     });
-    xvfb.once('exit', () => reject(new Error('Xvfb ended at start')));
+    xvfb.process.once('exit', () => reject(new Error('Xvfb ended at start')));
   });
   const desktop = {
     display,
     xvfb,
     async stop() {
       if (desktop.wm) await desktop.wm.stop();
-      xvfb.kill('SIGTERM');
+      // SIGTERM lets Xvfb remove its lock and socket files.
+      await xvfb.stop();
     },
   };
   desktop.wm = new Child(home, 'openbox', '/usr/bin/openbox', ['--sm-disable'], home.environment({ DISPLAY: display }));
@@ -179,7 +207,10 @@ export async function ownClipboard(home, display, html) {
       { env: home.environment({ DISPLAY: display }), timeout: 3000 });
     return r.status === 0 && String(r.stdout).includes('text/html');
   }, 10000, 100);
-  if (!owned) throw new Error('xclip does not own the clipboard: ' + owner.stderr());
+  if (!owned) {
+    await owner.stop();
+    throw new Error('xclip does not own the clipboard: ' + owner.stderr());
+  }
   return owner;
 }
 
