@@ -44,6 +44,7 @@ void ConfigureHttpServer() {
   g_server->settings.port = kHttpPort;
   g_server->default_handlers["GET"] = OnGetRequest;
   g_server->default_handlers["POST"] = OnPostRequest;
+  g_server->default_handlers["OPTIONS"] = OnOptionsRequest;
   g_server->error_hook = [](std::shared_ptr<HttpCore::ServerBase::Request>,
                             const boost::system::error_code&) {};
 }

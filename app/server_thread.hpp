@@ -9,8 +9,9 @@
 
 constexpr std::uint16_t kHttpPort = 3465;
 
-// Creates the server with the endpoint front's GET and POST entries as its
-// default handlers and an error hook that does nothing. Not started.
+// Creates the server with the endpoint front's GET, POST and OPTIONS entries
+// as its default handlers and an error hook that does nothing. Not started.
+// Requests of any other method get no reply.
 void ConfigureHttpServer();
 
 // The configured server (ConfigureHttpServer first).

@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 
 #include "export/base64.hpp"
 #include "export/base64_splice.hpp"
@@ -67,6 +69,27 @@ std::string BaseName(std::string_view path) {
   return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
 }
 
+// Keys of the entries of one reply. A page looks a picture up by its base
+// name, so the first file of a base name keeps it; a different file of the
+// same base name would replace that entry and be lost, so it is keyed by its
+// URL instead (the "#n" forms only for names made up to collide).
+class EntryKeys {
+ public:
+  const std::string& For(const std::string& url, std::string_view path) {
+    auto known = key_of_url_.find(url);
+    if (known != key_of_url_.end()) return known->second;  // the same file again
+    std::string key = BaseName(path);
+    if (taken_.count(key)) key = url;
+    for (int n = 2; taken_.count(key); ++n) key = url + "#" + std::to_string(n);
+    taken_.insert(key);
+    return key_of_url_.emplace(url, std::move(key)).first->second;
+  }
+
+ private:
+  std::map<std::string, std::string> key_of_url_;
+  std::set<std::string> taken_;
+};
+
 }  // namespace
 
 ClipboardHtmlParts CutClipboardHtml(std::string_view html) {
@@ -104,6 +127,7 @@ namespace {
 
 void CollectFiles(std::string_view html, Json::Value& image_files, Json::Value& text_files, Base64Splice* splice) {
   const platform::CodePage code_page = platform::SystemCodePage();
+  EntryKeys keys;
   std::size_t scan = 0;
   for (;;) {
     const std::size_t source = html.find(kFileSource, scan);
@@ -135,10 +159,11 @@ void CollectFiles(std::string_view html, Json::Value& image_files, Json::Value& 
     const bool drive_letter = path.size() >= 2 && path[1] == ':';
     const std::string filename = drive_letter ? std::string(path) : "/" + std::string(path);
     const std::string url = std::string(kFileUrlPrefix) + std::string(path);
+    const std::string& key = keys.For(url, path);
     if (splice) {
-      AddCollectedFile(image_files, text_files, BaseName(path), filename, url, tag, code_page, *splice);
+      AddCollectedFile(image_files, text_files, key, filename, url, tag, code_page, *splice);
     } else {
-      AddCollectedFile(image_files, text_files, BaseName(path), filename, url, tag, code_page);
+      AddCollectedFile(image_files, text_files, key, filename, url, tag, code_page);
     }
     scan = quote + 3;
   }

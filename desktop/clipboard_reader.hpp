@@ -20,7 +20,9 @@ class Base64Splice;
 //   after its last "</html>"); html_body (from "<html" through the last
 //   "</html>"); html_fragment (between the start and end fragment markers);
 //   image_files, text_files (entries of the files the HTML refers to by
-//   src="file:///...", keyed by base name, null when none); screen_capture
+//   src="file:///...", null when none; keyed by base name, but a different
+//   file whose base name an earlier one took is keyed by its URL, so that
+//   every file comes back; the same URL twice is one entry); screen_capture
 //   (Base64 of the bitmap as PNG); success true; text (UTF-8); and the
 //   lengths text_utf16_length and *_utf8_byte_length.
 // The bitmap is also saved as `capture_path` (skipped when that is empty).

@@ -4,9 +4,12 @@
 #include <exception>
 #include <string>
 
+#include <boost/algorithm/string/predicate.hpp>
+
 #include "endpoints/endpoint_table.hpp"
 #include "endpoints/reply_framing.hpp"
 #include "endpoints/request_trees.hpp"
+#include "http/status_phrase.hpp"
 #include "office/automation_failure.hpp"
 #include "platform/automation.hpp"
 
@@ -70,4 +73,15 @@ void OnGetRequest(HttpResponsePtr response, HttpRequestPtr request) {
 
 void OnPostRequest(HttpResponsePtr response, HttpRequestPtr request) {
   Serve(response, request, ParamSource::kJsonBody);
+}
+
+void OnOptionsRequest(HttpResponsePtr response, HttpRequestPtr request) {
+  // Chromium asks with this field before a page on a public origin may
+  // reach a private or loopback address.
+  const auto asks = request->header.find("Access-Control-Request-Private-Network");
+  const bool private_network =
+      asks != request->header.end() && boost::algorithm::iequals(asks->second, "true");
+  // A 204 carries no Content-Length and no body.
+  *response << "HTTP/1.1 " << HttpCore::status_phrase(204) << "\r\n"
+            << PreflightHeader(AllowedOrigin(*request), private_network) << "\r\n";
 }

@@ -1,6 +1,7 @@
 #include "endpoints/reply_framing.hpp"
 
 #include <cstring>
+#include <string>
 
 #include <json/writer.h>
 
@@ -88,6 +89,16 @@ std::string FillHeaderTemplate(ReplyTemplate which, std::size_t body_length,
     }
   }
   return out;
+}
+
+std::string PreflightHeader(const std::string& origin, bool allow_private_network) {
+  std::string header =
+      "Access-Control-Allow-Credentials: true\r\n"
+      "Access-Control-Allow-Origin: " + HeaderSafe(origin) + "\r\n" DL_CORS_ALLOW_HEADERS
+      "Access-Control-Allow-Methods: GET,POST,OPTIONS,HEAD\r\n"
+      "Access-Control-Max-Age: " + std::to_string(kPreflightMaxAgeSeconds) + "\r\n";
+  if (allow_private_network) header += "Access-Control-Allow-Private-Network: true\r\n";
+  return header;
 }
 
 void CutAtFirstNul(std::string& body) {

@@ -34,6 +34,17 @@ const char* ContentTypeFor(const std::string& user_agent);
 std::string FillHeaderTemplate(ReplyTemplate which, std::size_t body_length,
                                const std::string& content_type, const std::string& origin);
 
+// How long a browser may reuse the answer to a preflight; Chromium keeps it
+// at most two hours anyway.
+constexpr int kPreflightMaxAgeSeconds = 7200;
+
+// The header block of the answer to a CORS preflight (no body follows): the
+// CORS fields of template A for `origin` (made header-safe as above),
+// Access-Control-Max-Age, and Access-Control-Allow-Private-Network: true
+// when `allow_private_network`, which a page on a public origin needs before
+// its browser lets it reach this machine.
+std::string PreflightHeader(const std::string& origin, bool allow_private_network);
+
 // A body ends at its first NUL byte: what follows would not be counted in
 // Content-Length and would corrupt the connection's next reply.
 void CutAtFirstNul(std::string& body);

@@ -67,6 +67,12 @@ RequestTree ParamsFromJson(const std::string& body) {
   return params;
 }
 
+std::string AllowedOrigin(const HttpCore::ServerBase::Request& request) {
+  auto origin = request.header.find("Origin");
+  if (origin == request.header.end()) origin = request.header.find("Referer");
+  return origin == request.header.end() ? std::string("null") : origin->second;
+}
+
 RequestTree BuildRequestFields(const HttpCore::ServerBase::Request& request) {
   RequestTree fields;
   // Keys hold no ".", so each is one child, kept in this order.
@@ -76,9 +82,7 @@ RequestTree BuildRequestFields(const HttpCore::ServerBase::Request& request) {
   fields.put("http_remote_addr", request.remote_address());
   fields.put("http_remote_port", std::to_string(request.remote_port()));
 
-  auto origin = request.header.find("Origin");
-  if (origin == request.header.end()) origin = request.header.find("Referer");
-  fields.put("http_origin", origin == request.header.end() ? std::string("null") : origin->second);
+  fields.put("http_origin", AllowedOrigin(request));
   fields.put("http_user_agent", HeaderOr(request.header, "User-Agent", "null"));
 
   auto length = request.header.find("Content-Length");

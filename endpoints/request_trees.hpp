@@ -28,6 +28,10 @@ RequestTree ParamsFromQuery(const HttpCore::HeaderMap& query_fields);
 // kMaxParamDepth.
 RequestTree ParamsFromJson(const std::string& body);
 
+// The origin a reply allows: the request's Origin, else its whole Referer,
+// else "null".
+std::string AllowedOrigin(const HttpCore::ServerBase::Request& request);
+
 // http_method, http_uri, http_query_string, http_remote_addr,
 // http_remote_port, http_origin (Origin, else Referer, else "null"),
 // http_user_agent ("null" when absent) and http_content_length, in that

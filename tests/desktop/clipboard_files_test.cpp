@@ -5,6 +5,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "desktop/clipboard_reader.hpp"
 #include "export/base64.hpp"
@@ -94,13 +97,58 @@ TEST_F(FilesOnDisk, TagIsLookedForAtMost99CharactersBack) {
   EXPECT_TRUE(images_.isNull());
 }
 
-TEST_F(FilesOnDisk, LaterReferenceWithTheSameBaseNameReplacesTheEarlier) {
-  const std::string first = Write("one/same.txt", "first");
-  const std::string second = Write("two/same.txt", "second");
-  Collect("<img src=\"file:///" + first + "\"><img src=\"file:///" + second + "\">");
-  EXPECT_EQ(texts_.size(), 1u);
-  EXPECT_EQ(texts_["same.txt"]["text"].asString(), "second");
-  EXPECT_EQ(texts_["same.txt"]["filename"].asString(), "/" + second);
+TEST_F(FilesOnDisk, EveryFileOfTheSameBaseNameComesBackAndTheFirstKeepsTheName) {
+  const std::string png = std::string("\x89PNG\r\n\x1a\n", 8);
+  const std::string a = Write("a/image.png", png + "a");
+  const std::string b = Write("b/image.png", png + "b");
+  const std::string c = Write("c/image.png", png + "c");
+  Collect("<img src=\"file:///" + a + "\"><img src=\"file:///" + b + "\"><p><IMG src=\"file:///" + c +
+          "\"><img src=\"file:///" + b + "\">");
+  ASSERT_EQ(images_.size(), 3u) << images_.toStyledString();
+  const struct {
+    std::string key, path, content;
+  } expected[] = {{"image.png", a, "a"}, {"file:///" + b, b, "b"}, {"file:///" + c, c, "c"}};
+  for (const auto& e : expected) {
+    ASSERT_TRUE(images_.isMember(e.key)) << e.key;
+    const Json::Value& entry = images_[e.key];
+    EXPECT_EQ(entry["filename"].asString(), "/" + e.path);
+    EXPECT_EQ(entry["full_filename"].asString(), "file:///" + e.path);
+    EXPECT_EQ(entry["base64"].asString(), Base64Encode(png + e.content)) << e.key;
+  }
+}
+
+TEST_F(FilesOnDisk, KeysOfTheSameBaseNameNeverCollide) {
+  struct Case {
+    const char* label;
+    std::vector<std::string> paths;  // as written after file:///
+    std::vector<std::string> keys;   // of the entries, in the order of the paths
+  };
+  const Case cases[] = {
+      {"texts too", {"tmp/one/same.txt", "tmp/two/same.txt"}, {"same.txt", "file:///tmp/two/same.txt"}},
+      {"the same file twice is one entry", {"tmp/x/p.png", "tmp/x/p.png"}, {"p.png", "p.png"}},
+      {"windows separators", {"C:\\a\\p.png", "C:/b/p.png"}, {"p.png", "file:///C:/b/p.png"}},
+      // A base name made to look like the URL key that a later file needs.
+      {"made-up base name",
+       {"q.png", "z/q.png", "x\\file:///z/q.png", "y\\file:///z/q.png"},
+       {"q.png", "file:///z/q.png", "file:///x\\file:///z/q.png", "file:///y\\file:///z/q.png"}},
+      {"a URL key taken by a base name first",
+       {"m\\file:///n/r.png", "r.png", "n/r.png"},
+       {"file:///n/r.png", "r.png", "file:///n/r.png#2"}},
+  };
+  for (const Case& c : cases) {
+    images_ = Json::Value();
+    texts_ = Json::Value();
+    std::string html;
+    for (const std::string& path : c.paths) html += "<img src=\"file:///" + path + "\">";
+    Collect(html);
+    std::set<std::string> distinct(c.keys.begin(), c.keys.end());
+    EXPECT_EQ(images_.size() + texts_.size(), distinct.size()) << c.label;
+    for (std::size_t i = 0; i < c.paths.size(); ++i) {
+      const Json::Value& files = images_.isMember(c.keys[i]) ? images_ : texts_;
+      ASSERT_TRUE(files.isMember(c.keys[i])) << c.label << ": no entry " << c.keys[i];
+      EXPECT_EQ(files[c.keys[i]]["full_filename"].asString(), "file:///" + c.paths[i]) << c.label;
+    }
+  }
 }
 
 TEST_F(FilesOnDisk, SourceWithoutClosingQuoteEndsTheScan) {

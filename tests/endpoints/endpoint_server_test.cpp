@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <boost/asio/post.hpp>
 #include <fontconfig/fontconfig.h>
@@ -130,6 +131,7 @@ class EndpointServer : public ::testing::Test {
     server_->settings.bind_address = "127.0.0.1";
     server_->default_handlers["GET"] = OnGetRequest;
     server_->default_handlers["POST"] = OnPostRequest;
+    server_->default_handlers["OPTIONS"] = OnOptionsRequest;
     server_->error_hook = [](std::shared_ptr<HttpCore::ServerBase::Request>,
                              const boost::system::error_code&) {};
     port_ = server_->bind_listener();
@@ -149,7 +151,12 @@ class EndpointServer : public ::testing::Test {
   }
 
   // Sends `raw` and reads until the server closes the connection.
-  std::string Exchange(const std::string& raw) {
+  std::string Exchange(const std::string& raw) { return Exchange(std::vector<std::string>{raw}); }
+
+  // On one connection: sends each of `requests` once the replies to those
+  // before have come up to their empty lines (bodiless replies, then), and
+  // reads until the close.
+  std::string Exchange(const std::vector<std::string>& requests) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port_);
@@ -169,21 +176,34 @@ class EndpointServer : public ::testing::Test {
     }
     timeval tv{10, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    std::size_t sent = 0;
-    while (sent < raw.size()) {
-      ssize_t n = ::send(fd, raw.data() + sent, raw.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) break;
-      sent += static_cast<std::size_t>(n);
-    }
     std::string reply;
     char buf[65536];
-    for (;;) {
-      ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      reply.append(buf, static_cast<std::size_t>(n));
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+      const std::string& raw = requests[i];
+      std::size_t sent = 0;
+      while (sent < raw.size()) {
+        ssize_t n = ::send(fd, raw.data() + sent, raw.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += static_cast<std::size_t>(n);
+      }
+      const bool last = i + 1 == requests.size();
+      for (;;) {
+        if (!last && CountHeads(reply) > i) break;
+        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        reply.append(buf, static_cast<std::size_t>(n));
+      }
     }
     ::close(fd);
     return reply;
+  }
+
+  static std::size_t CountHeads(const std::string& text) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find("\r\n\r\n"); at != std::string::npos; at = text.find("\r\n\r\n", at + 4)) {
+      ++count;
+    }
+    return count;
   }
 
   std::string Get(const std::string& target, const std::string& extra_headers = "") {
@@ -312,6 +332,71 @@ TEST_F(EndpointServer, FailuresThatAreNotStandardExceptionsAnswerJsonAndKeepServ
   EXPECT_EQ(Get("/get_font_list"), BadRequest("Could not open path /get_font_list: bad font"));
   // The server thread is still there.
   EXPECT_EQ(Get("/get_version_info"), Ok(VersionJson("16")));
+}
+
+// --- CORS preflight -------------------------------------------------------
+
+// The answer to a preflight as the browser receives it, filled by hand.
+std::string NoContent(const std::string& origin, bool private_network) {
+  return "HTTP/1.1 204 No Content\r\nAccess-Control-Allow-Credentials: true\r\n"
+         "Access-Control-Allow-Origin: " + origin +
+         "\r\nAccess-Control-Allow-Headers: Origin,Accept,X-Requested-With,Content-Type,"
+         "Access-Control-Request-Method,Access-Control-Request-Headers,Authorization\r\n"
+         "Access-Control-Allow-Methods: GET,POST,OPTIONS,HEAD\r\nAccess-Control-Max-Age: 7200\r\n" +
+         (private_network ? "Access-Control-Allow-Private-Network: true\r\n" : "") + "\r\n";
+}
+
+TEST_F(EndpointServer, OptionsIsAnsweredOnEveryPathWithTheCorsFields) {
+  const std::string ask = "Access-Control-Request-Method: POST\r\n"
+                          "Access-Control-Request-Headers: content-type\r\n";
+  const struct {
+    const char* target;
+    std::string headers;
+    std::string origin;
+    bool private_network;
+  } cases[] = {
+      {"/get_font_list", "Origin: http://editor.test:8080\r\n" + ask, "http://editor.test:8080", false},
+      {"/", "", "null", false},
+      {"*", "Referer: http://editor.test/a.html?q=1\r\n", "http://editor.test/a.html?q=1", false},
+      {"/nothing/here?x=1", "Origin: https://public.example\r\nAccess-Control-Request-Private-Network: true\r\n",
+       "https://public.example", true},
+      {"/get_files", "Origin: o\r\nAccess-Control-Request-Private-Network: TRUE\r\n", "o", true},
+      {"/get_files", "Origin: o\r\nAccess-Control-Request-Private-Network: false\r\n", "o", false},
+      {"/get_files", "Origin: http://a\rSet-Cookie: x=1\r\n", "http://aSet-Cookie: x=1", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Exchange(std::string("OPTIONS ") + c.target + " HTTP/1.1\r\nHost: localhost\r\n" + c.headers +
+                       "Connection: close\r\n\r\n"),
+              NoContent(c.origin, c.private_network))
+        << c.target << " " << c.headers;
+  }
+}
+
+TEST_F(EndpointServer, OptionsRunsNoEndpoint) {
+  WriteFile(fs::path(root_) / "import.html", "<html>kept</html>");
+  WriteFile(fs::path(support_) / "image001.png", "png");
+  for (const char* target : {"/purge_export", "/?action=purge_export"}) {
+    EXPECT_EQ(Exchange(std::string("OPTIONS ") + target + " HTTP/1.1\r\nConnection: close\r\n\r\n"),
+              NoContent("null", false));
+  }
+  EXPECT_TRUE(fs::exists(fs::path(root_) / "import.html"));
+  EXPECT_TRUE(fs::exists(fs::path(support_) / "image001.png"));
+}
+
+TEST_F(EndpointServer, AfterAPreflightTheConnectionServesTheRequestItAnnounced) {
+  // Without a Content-Length the 204 must still end where its head ends.
+  const std::string body = "{\"action\":\"get_version_info\"}";
+  EXPECT_EQ(Exchange({"OPTIONS / HTTP/1.1\r\nOrigin: http://e\r\n\r\n",
+                      "POST / HTTP/1.1\r\nOrigin: http://e\r\nContent-Type: application/json\r\n"
+                      "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body}),
+            NoContent("http://e", false) + Ok(VersionJson("16"), "http://e"));
+}
+
+TEST_F(EndpointServer, MethodsOtherThanGetPostAndOptionsStillGetNoReply) {
+  for (const char* method : {"HEAD", "PUT", "DELETE", "options", "PATCH"}) {
+    EXPECT_EQ(Exchange(std::string(method) + " /get_version_info HTTP/1.1\r\nContent-Length: 0\r\n\r\n"), "")
+        << method;
+  }
 }
 
 // --- Version report -------------------------------------------------------

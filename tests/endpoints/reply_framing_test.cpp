@@ -1,5 +1,6 @@
-// Header templates B and C, the content-type rule and the header safety of
-// the origin; template A and the default text are checked on the wire.
+// Header templates B and C, the preflight's header, the content-type rule
+// and the header safety of the origin; template A and the default text are
+// checked on the wire.
 #include <cstring>
 #include <string>
 
@@ -47,6 +48,23 @@ TEST(HeaderTemplates, OriginCannotAddHeaderFields) {
             std::string::npos)
       << header;
   EXPECT_EQ(header.find("tail"), std::string::npos);
+}
+
+TEST(PreflightHeader, TheCorsFieldsOfTemplateAWithMaxAgeAndPrivateNetworkOnRequest) {
+  const std::string common = "Access-Control-Allow-Credentials: true\r\nAccess-Control-Allow-Origin: http://e\r\n" +
+                             kAllowHeaders + kAllowMethods + "Access-Control-Max-Age: 7200\r\n";
+  EXPECT_EQ(PreflightHeader("http://e", false), common);
+  EXPECT_EQ(PreflightHeader("http://e", true), common + "Access-Control-Allow-Private-Network: true\r\n");
+  // The same CORS lines as template A, in the same order.
+  const std::string a = FillHeaderTemplate(ReplyTemplate::kA, 0, "t", "http://e");
+  const std::string cors = common.substr(0, common.find("Access-Control-Max-Age"));
+  EXPECT_NE(a.find(cors), std::string::npos) << a;
+}
+
+TEST(PreflightHeader, OriginCannotAddHeaderFields) {
+  EXPECT_EQ(PreflightHeader(std::string("http://a\r\nX: 1\0tail", 19), false)
+                .find("Access-Control-Allow-Origin: http://aX: 1\r\n" + kAllowHeaders),
+            std::string("Access-Control-Allow-Credentials: true\r\n").size());
 }
 
 TEST(ContentType, OnlyAUserAgentStartingWithMsie8GetsJson) {
