@@ -11,8 +11,8 @@ import { after, before, describe, test } from 'node:test';
 import { chromium } from 'playwright-core';
 
 import {
-  DOCKLANE_PORT, TestHome, chooseFile, ownClipboard, required, serveFolder, solidPng,
-  startDesktop, startDocklane, stopAllChildren,
+  DOCKLANE_PORT, TestHome, chooseFile, literalPattern, ownClipboard, required, serveFolder, solidPng,
+  startDesktop, startDocklane, stopAllChildren, waitUntil, xdotool,
 } from './harness.mjs';
 
 const CHROMIUM = '/usr/bin/chromium';
@@ -21,6 +21,7 @@ const CHROMIUM_ARGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-
   '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 const IMPORT_TITLE = 'Import into the editor';  // the page's chooser title
 const IMPORT_LIMIT_MS = 150000;  // an engine start and a conversion
+const EDIT_TITLE = 'import.html - Plumeto1 - Word';  // the word processor's window
 
 const screenshots = required('DL_BROWSER_SCREENSHOTS');
 const editorFolder = required('DL_EDITOR_DIR');
@@ -195,6 +196,46 @@ describe('the sample editor page in Chromium against Docklane', { concurrency: f
     assert.equal(await page.isVisible('#progress'), false);
     assert.equal(await page.isDisabled('#paste-button'), false);
     await shoot(page, 'import-docx');
+    assert.deepEqual(page.errors, []);
+    await context.close();
+  });
+
+  test('Edit in word processor brings the typed text and the picture back', { timeout: 120000 }, async () => {
+    const context = await browser.newContext();
+    const page = await openEditor(context);
+    await page.waitForSelector('#connection[data-state="up"]');
+    const picture = solidPng(24, 16, [0, 120, 255]).toString('base64');
+    await page.evaluate((png) => {
+      document.getElementById('editor').innerHTML =
+        `<p>편집할 문서</p><p><img src="data:image/png;base64,${png}"></p>`;
+    }, picture);
+    await page.click('#edit-button');
+    let window = null;
+    await waitUntil(() => {
+      const ids = xdotool(home, desktop.display, ['search', '--onlyvisible', '--name', literalPattern(EDIT_TITLE)]);
+      window = ids ? ids.trim().split('\n')[0] : null;
+      return Boolean(window);
+    }, 60000, 200);
+    assert.ok(window, 'no word processor window');
+    // The page hears of it once the window has been brought forward.
+    await waitForStatus(page, /open in the word processor/);
+    assert.equal(await page.isVisible('#finish-edit-button'), true);
+    assert.equal(await page.getAttribute('#editor', 'contenteditable'), 'false', 'the editor stays editable meanwhile');
+
+    // The person types at the end, saves and closes the word processor.
+    xdotool(home, desktop.display, ['windowactivate', '--sync', window], 3000);
+    xdotool(home, desktop.display, ['type', '--clearmodifiers', '--delay', '20', ' typed there'], 20000);
+    xdotool(home, desktop.display, ['key', '--clearmodifiers', 'ctrl+s']);
+    await new Promise((resolve) => setTimeout(resolve, 1000));
+    xdotool(home, desktop.display, ['key', '--clearmodifiers', 'ctrl+w']);
+    await waitForStatus(page, /^Back from the word processor/, 60000);
+
+    const text = (await page.textContent('#editor')).replace(/\s+/g, ' ');
+    assert.ok(text.includes('편집할 문서') && text.includes('typed there'), text);
+    const shown = await editorPictures(page);
+    assert.deepEqual(shown.map((p) => [p.width, p.height]), [[24, 16]]);
+    assert.equal(await page.getAttribute('#editor', 'contenteditable'), 'true');
+    await shoot(page, 'edit-in-word-processor');
     assert.deepEqual(page.errors, []);
     await context.close();
   });

@@ -214,12 +214,12 @@ export async function ownClipboard(home, display, html) {
   return owner;
 }
 
-function xdotool(home, display, args, timeout = 5000) {
+export function xdotool(home, display, args, timeout = 5000) {
   const r = spawnSync('/usr/bin/xdotool', args, { env: home.environment({ DISPLAY: display }), timeout, encoding: 'utf8' });
   return r.status === 0 ? r.stdout : null;
 }
 
-function literalPattern(text) {
+export function literalPattern(text) {
   return '^' + text.replace(/[.[\]{}()\\*+?^$|]/g, '\\$&') + '$';
 }
 
