@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  build-essential cmake ninja-build pkg-config ccache clang libclang-rt-14-dev dpkg-dev
+  build-essential cmake ninja-build pkg-config ccache clang libclang-rt-14-dev dpkg-dev file
   libgtest-dev libgmock-dev
   libboost-dev libboost-system-dev libjsoncpp-dev libfontconfig-dev libx11-dev
   # runtime: fonts, locales, dialogs, the document engine
