@@ -10,9 +10,10 @@
 #include "endpoints/import_endpoint.hpp"
 #include "endpoints/reply_framing.hpp"
 #include "export/file_collection.hpp"
+#include "export/reply_budget.hpp"
 
 void HandleEndpointRequest(RequestTree params, RequestTree fields, std::string& header,
-                           std::string& body) {
+                           ReplyBody& body) {
   const std::string method = fields.get<std::string>("http_method");
   std::string path = fields.get<std::string>("http_uri");
   const std::string origin = fields.get<std::string>("http_origin", "");
@@ -25,33 +26,44 @@ void HandleEndpointRequest(RequestTree params, RequestTree fields, std::string& 
   }
 
   ReplyTemplate reply_template = ReplyTemplate::kA;
-  // Comparisons in this order; the first match serves the request.
-  if (path == "/get_version_info") {
-    body = GetVersionInfoJson();
-  } else if (path == "/get_font_list") {
-    body = GetFontListJson();
-  } else if (path == "/get_clipboard_text") {
-    body = ReadClipboardJson();
-  } else if (path == "/get_files") {
-    body = CollectFilesJson(ReadParam(params, "file_list"));
-  } else if (path == "/import_file_as_html" || path == "/export_as_html") {
-    // A refused import has its own reply; a successful one goes on into the
-    // export phase, like "/export_as_html".
-    std::optional<std::string> refusal;
-    if (path == "/import_file_as_html") refusal = RunImportPhase(params);
-    body = refusal ? std::move(*refusal) : RunExportPhase(path, params);
-  // The edit phases, then "/check_msword_alive" and "/close_msword_window"
-  // (template C), are served here, in that order.
-  } else if (path == "/download_text") {
-    body = DownloadTextReply(params);
-  } else if (path == "/download_base64") {
-    body = DownloadBase64Reply(params);
-  } else if (path == "/purge_export") {
-    body = PurgeExportReply();
-  } else {
-    body = kDefaultReplyBody;
+  try {
+    // Comparisons in this order; the first match serves the request.
+    if (path == "/get_version_info") {
+      body = ReplyBody(GetVersionInfoJson());
+    } else if (path == "/get_font_list") {
+      body = ReplyBody(GetFontListJson());
+    } else if (path == "/get_clipboard_text") {
+      body = ReadClipboardReply();
+    } else if (path == "/get_files") {
+      body = CollectFilesReply(ReadParam(params, "file_list"));
+    } else if (path == "/import_file_as_html" || path == "/export_as_html") {
+      // A refused import has its own reply; a successful one goes on into
+      // the export phase, like "/export_as_html".
+      std::optional<std::string> refusal;
+      if (path == "/import_file_as_html") refusal = RunImportPhase(params);
+      body = refusal ? ReplyBody(std::move(*refusal)) : RunExportPhase(path, params);
+    // The edit phases, then "/check_msword_alive" and "/close_msword_window"
+    // (template C), are served here, in that order.
+    } else if (path == "/download_text") {
+      body = ReplyBody(DownloadTextReply(params));
+    } else if (path == "/download_base64") {
+      body = DownloadBase64Reply(params);
+    } else if (path == "/purge_export") {
+      body = ReplyBody(PurgeExportReply());
+    } else {
+      body = ReplyBody(kDefaultReplyBody);
+    }
+  } catch (const ReplyBudgetExceeded& e) {
+    // Memory is bounded whatever a request asks for: past the budget the
+    // page learns why it gets nothing.
+    body = ReplyBody(FailureJson(e.what()));
   }
 
-  CutAtFirstNul(body);
+  // Laid-out JSON holds no NUL (the writer escapes it); plain text may.
+  if (!body.has_inserts()) {
+    std::string text = std::move(body.text());
+    CutAtFirstNul(text);
+    body = ReplyBody(std::move(text));
+  }
   header = FillHeaderTemplate(reply_template, body.size(), content_type, origin);
 }
