@@ -45,7 +45,8 @@ void HandleEndpointRequest(RequestTree params, RequestTree fields, std::string& 
     // The edit phases, then "/check_msword_alive" and "/close_msword_window"
     // (template C), are served here, in that order.
     } else if (path == "/download_text") {
-      body = ReplyBody(DownloadTextReply(params));
+      // A text file's reply is held until its reader has taken it.
+      body = ReplyBody::Held(DownloadTextReply(params));
     } else if (path == "/download_base64") {
       body = DownloadBase64Reply(params);
     } else if (path == "/purge_export") {
@@ -61,9 +62,12 @@ void HandleEndpointRequest(RequestTree params, RequestTree fields, std::string& 
 
   // Laid-out JSON holds no NUL (the writer escapes it); plain text may.
   if (!body.has_inserts()) {
-    std::string text = std::move(body.text());
-    CutAtFirstNul(text);
-    body = ReplyBody(std::move(text));
+    const std::size_t nul = body.text().find('\0');
+    if (nul != std::string::npos) {
+      std::string text = std::move(body.text());
+      CutAtFirstNul(text);
+      body = ReplyBody(std::move(text));
+    }
   }
   header = FillHeaderTemplate(reply_template, body.size(), content_type, origin);
 }

@@ -13,9 +13,18 @@
 namespace {
 
 // Raw bytes read per piece: a multiple of 3, so only a file's last piece
-// needs padding, and large enough that sending costs few system calls.
-constexpr std::size_t kRawPiece = 3 * 64 * 1024;
+// needs padding; large enough that sending costs few system calls, small
+// enough that the piece each reply keeps while the socket takes it costs
+// little even with many replies under way.
+constexpr std::size_t kRawPiece = 3 * 32 * 1024;
 constexpr std::size_t kEncodedPiece = kRawPiece / 3 * 4;
+
+// Raw bytes are only needed while a piece is made, so a thread's readers
+// share one buffer.
+char* RawPieceBuffer() {
+  thread_local const std::unique_ptr<char[]> buffer(new char[kRawPiece]);
+  return buffer.get();
+}
 
 std::atomic<int> g_heldFiles{0};
 
@@ -101,6 +110,12 @@ bool Base64File::ReadBase64(std::string& base64) const {
 
 ReplyBody::ReplyBody(std::string text) : text_(std::move(text)), size_(text_.size()) {}
 
+ReplyBody ReplyBody::Held(std::string text) {
+  ReplyBody body(std::move(text));
+  body.hold_.Add(body.size_);
+  return body;
+}
+
 bool ReplyBody::ToText(std::string& out, std::uint64_t max_bytes) const {
   out.clear();
   if (size_ > max_bytes || size_ > out.max_size()) return false;
@@ -160,16 +175,13 @@ ReplyBody::Reader::Status ReplyBody::Reader::NextOfFile(const Base64File& file, 
     fd_ = file.OpenForSending();
     if (fd_ < 0) return Status::kChanged;
     file_at_ = 0;
-    if (!raw_) {
-      raw_.reset(new char[kRawPiece]);
-      encoded_.reset(new char[kEncodedPiece]);
-    }
+    if (!encoded_) encoded_.reset(new char[kEncodedPiece]);
   }
   const std::uint64_t left = file.size() - file_at_;
   const std::size_t want = left < kRawPiece ? static_cast<std::size_t>(left) : kRawPiece;
-  if (ReadFullAt(fd_, raw_.get(), want, file_at_) != static_cast<long long>(want)) return Status::kChanged;
-  const std::size_t encoded =
-      Base64EncodeTo(reinterpret_cast<const unsigned char*>(raw_.get()), want, encoded_.get());
+  char* const raw = RawPieceBuffer();
+  if (ReadFullAt(fd_, raw, want, file_at_) != static_cast<long long>(want)) return Status::kChanged;
+  const std::size_t encoded = Base64EncodeTo(reinterpret_cast<const unsigned char*>(raw), want, encoded_.get());
   file_at_ += want;
   if (file_at_ == file.size()) {
     // A file that grew is no longer the one whose length was sent.

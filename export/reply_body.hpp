@@ -75,6 +75,10 @@ class ReplyBody {
   std::string& text() noexcept { return text_; }
   const std::string& text() const noexcept { return text_; }
 
+  // A plain text charged to the reply text budget for as long as the body
+  // lives; throws ReplyBudgetExceeded when it does not fit.
+  static ReplyBody Held(std::string text);
+
   // The whole body as one text, files read now. False when it is larger than
   // `max_bytes`, or a file changed since it was laid out.
   bool ToText(std::string& out,
@@ -104,7 +108,6 @@ class ReplyBody {
     bool in_insert_ = false;
     int fd_ = -1;
     std::uint64_t file_at_ = 0;
-    std::unique_ptr<char[]> raw_;
     std::unique_ptr<char[]> encoded_;
   };
 

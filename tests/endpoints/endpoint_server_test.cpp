@@ -591,11 +591,15 @@ TEST_F(EndpointServer, TextsPastTheReplyBudgetGetAJsonFailure) {
     WriteFile(home_ / name, text);
     list += (home_ / name).string() + ",";
   }
+  WriteFile(fs::path(support_) / "big.txt", std::string(1200000, 'y'));
   const std::string refused = Get("/get_files?file_list=" + Percent(list));
   const std::string within = Get("/get_files?file_list=" + Percent((home_ / "a.txt").string()));
+  const std::string download = Get("/download_text?filename=big.txt");
   SetReplyTextBudget(kReplyTextBudgetBytes);
-  EXPECT_EQ(refused, Ok("{\n   \"message\" : \"The reply's text would exceed the 1 MiB that replies may hold "
-                        "at once\",\n   \"success\" : false\n}\n"));
+  const std::string failure = Ok("{\n   \"message\" : \"The reply's text would exceed the 1 MiB that replies may "
+                                 "hold at once\",\n   \"success\" : false\n}\n");
+  EXPECT_EQ(refused, failure);
+  EXPECT_EQ(download, failure);
   EXPECT_EQ(JsonOf(within)["text_files"].size(), 1u);
   EXPECT_EQ(ReplyTextHeld(), 0u);
 }

@@ -92,7 +92,7 @@ TEST_F(LaidOutReply, PiecesStayBoundedWhateverTheFilesSize) {
     largest = std::max(largest, piece.size());
     all.append(piece);
   }
-  EXPECT_LE(largest, 256u * 1024);
+  EXPECT_LE(largest, 128u * 1024);
   EXPECT_TRUE(all == Styled(plain));
 }
 
