@@ -27,6 +27,6 @@ bench_name=bench-soak
 session_start "$build"
 echo "Docklane $lane_pid on $DISPLAY; $imports imports of $corpus, a sample every $every" >&2
 status=0
-python3 "$here/soak_driver.py" run "$corpus" "$imports" "$every" "$lane_pid" "$work" || status=$?
+python3 "$here/soak_driver.py" run "$corpus" "$imports" "$every" "$lane_pid" || status=$?
 engine_pid=$(find_engine)  # for the cleanup, should Docklane not end it
 [ "$status" = 0 ] || fail "the soak found a fault"
