@@ -3,6 +3,7 @@
 #include <json/json.h>
 
 #include <cstring>
+#include <exception>
 #include <memory>
 
 #include "app/globals.hpp"
@@ -36,8 +37,12 @@ std::string FitFontListText(const std::string& text, std::size_t capacity) {
   Json::CharReaderBuilder builder;
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   std::string errors;
-  const bool parsed =
-      reader->parse(text.data(), text.data() + text.size(), &reply, &errors) && reply.isObject();
+  bool parsed = false;
+  try {
+    parsed = reader->parse(text.data(), text.data() + text.size(), &reply, &errors) && reply.isObject();
+  } catch (const std::exception&) {
+    // The reader throws instead of failing on nesting deeper than it takes.
+  }
   if (!parsed || !reply["font_list"].isArray()) return CutAtCharacter(text, capacity - 1);
 
   // The largest number of leading families whose reply still fits.

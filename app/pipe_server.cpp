@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <thread>
 
@@ -39,7 +40,17 @@ void SetReply(const std::string& text) {
 
 PipeServices DefaultPipeServices() {
   PipeServices services;
-  services.read_clipboard_json = [] { return ReadClipboardJson(); };
+  services.read_clipboard_json = [] {
+    // A reply too long for the reply buffer is answered with the empty text
+    // anyway, so one is never read whole; nor may a failure end the thread.
+    std::string text;
+    try {
+      if (!ReadClipboardReply().ToText(text, kPipeReplyBufferSize - 1)) text.clear();
+    } catch (const std::exception&) {
+      text.clear();
+    }
+    return text;
+  };
   services.font_list_json = [] { return GetFontListJson(); };
   return services;
 }

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <stdexcept>
 
 #include "export/base64.hpp"
 #include "export/base64_splice.hpp"
@@ -180,7 +181,7 @@ void CollectClipboardFiles(std::string_view html, Json::Value& image_files, Json
   CollectFiles(html, image_files, text_files, &splice);
 }
 
-std::string ReadClipboardJson(platform::Clipboard& clipboard, const std::string& capture_path) {
+ReplyBody ReadClipboardReply(platform::Clipboard& clipboard, const std::string& capture_path) {
   const std::lock_guard<std::mutex> lock(g_clipboardReaderMutex);
   const platform::ClipboardContents contents = clipboard.Read();
 
@@ -205,6 +206,10 @@ std::string ReadClipboardJson(platform::Clipboard& clipboard, const std::string&
   CollectClipboardFiles(html, image_files, text_files, splice);
 
   const std::string utf8_text = WideToUtf8(text);
+  splice.ChargeText(parts.original);
+  splice.ChargeText(parts.body);
+  splice.ChargeText(parts.fragment);
+  splice.ChargeText(utf8_text);
   Json::Value reply(Json::objectValue);
   reply["image_files"] = std::move(image_files);
   reply["text_files"] = std::move(text_files);
@@ -220,7 +225,16 @@ std::string ReadClipboardJson(platform::Clipboard& clipboard, const std::string&
   reply["text"] = utf8_text;
   reply["encoding"] = "utf-8";
   reply["success"] = true;
-  return splice.Write(reply);
+  return splice.Lay(reply);
+}
+
+ReplyBody ReadClipboardReply() { return ReadClipboardReply(platform::Clipboard::Get(), ScreenCapturePathUtf8()); }
+
+std::string ReadClipboardJson(platform::Clipboard& clipboard, const std::string& capture_path) {
+  std::string text;
+  if (!ReadClipboardReply(clipboard, capture_path).ToText(text))
+    throw std::runtime_error("a file of the clipboard changed while the reply was written");
+  return text;
 }
 
 std::string ReadClipboardJson() {

@@ -11,6 +11,7 @@
 
 #include <json/json.h>
 
+#include "export/reply_body.hpp"
 #include "platform/clipboard.hpp"
 
 class Base64Splice;
@@ -27,11 +28,18 @@ class Base64Splice;
 //   lengths text_utf16_length and *_utf8_byte_length.
 // The bitmap is also saved as `capture_path` (skipped when that is empty).
 // Calls are serialised: the HTTP thread and the control pipe thread share
-// the capture file. Never fails: an unreadable clipboard is an empty one.
-std::string ReadClipboardJson(platform::Clipboard& clipboard, const std::string& capture_path);
+// the capture file. An unreadable clipboard is an empty one.
+// The pictures' files are read only while the reply is sent; its texts are
+// charged to the reply text budget (ReplyBudgetExceeded when they do not
+// fit).
+ReplyBody ReadClipboardReply(platform::Clipboard& clipboard, const std::string& capture_path);
 
 // The same for the process-wide clipboard and the export folder's capture
 // file.
+ReplyBody ReadClipboardReply();
+
+// The replies above as one text, the files read now.
+std::string ReadClipboardJson(platform::Clipboard& clipboard, const std::string& capture_path);
 std::string ReadClipboardJson();
 
 // The steps of the reply, exposed for tests. `html` is the clipboard HTML as

@@ -37,10 +37,10 @@ std::string DownloadTextReply(const RequestTree& params) {
   return ReadTextFileEntry(filename, static_cast<platform::CodePage>(code_page), false);
 }
 
-std::string DownloadBase64Reply(const RequestTree& params) {
+ReplyBody DownloadBase64Reply(const RequestTree& params) {
   const std::string filename = ReadParam(params, "filename");
-  if (filename.size() > kMaxDownloadParamBytes) return RefusedEntry(filename, "base64", "base64");
-  return EncodeFileEntry(filename, false);
+  if (filename.size() > kMaxDownloadParamBytes) return ReplyBody(RefusedEntry(filename, "base64", "base64"));
+  return EncodeFileEntryReply(filename);
 }
 
 std::string PurgeExportReply() { return PurgeWordExport(false); }

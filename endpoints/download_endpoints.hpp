@@ -6,6 +6,7 @@
 #include <string>
 
 #include "endpoints/request_trees.hpp"
+#include "export/reply_body.hpp"
 
 // `filename` and `html_codepage` are read into 256-byte buffers: values of
 // 256 bytes or more are not taken as they are.
@@ -15,8 +16,8 @@ constexpr std::size_t kMaxDownloadParamBytes = 255;
 // (atoi of the text; 0, the system code page, when missing).
 std::string DownloadTextReply(const RequestTree& params);
 
-// The Base64 download entry of `filename`.
-std::string DownloadBase64Reply(const RequestTree& params);
+// The Base64 download entry of `filename`, the file read while it is sent.
+ReplyBody DownloadBase64Reply(const RequestTree& params);
 
 // The JSON report of purging the Word and Excel output.
 std::string PurgeExportReply();

@@ -9,6 +9,8 @@
 #include "endpoints/endpoint_table.hpp"
 #include "endpoints/reply_framing.hpp"
 #include "endpoints/request_trees.hpp"
+#include "export/reply_body.hpp"
+#include "http/body_source.hpp"
 #include "http/status_phrase.hpp"
 #include "office/automation_failure.hpp"
 #include "platform/automation.hpp"
@@ -17,13 +19,43 @@ namespace {
 
 enum class ParamSource { kQuery, kJsonBody };
 
-// Takes the body's bytes over (the caller's string is left empty): a body of
-// many megabytes (collected pictures) leaves in the reply's one write without
-// being copied into the stream buffer.
-void WriteReply(HttpCore::ServerBase::Response& response, const std::string& header,
-                std::string& body) {
+// A laid-out body as the HTTP core asks for it, a piece at a time: its
+// files are read and encoded only as the socket takes what came before.
+class LaidOutBody : public HttpCore::BodySource {
+ public:
+  explicit LaidOutBody(ReplyBody body) : body_(std::move(body)), reader_(body_) {}
+  std::uint64_t size() const override { return body_.size(); }
+  boost::asio::const_buffer next(boost::system::error_code& ec) override {
+    std::string_view piece;
+    if (reader_.Next(piece) == ReplyBody::Reader::Status::kPiece) return boost::asio::buffer(piece);
+    // A file that changed, or fewer bytes than laid out: the reply cannot
+    // be finished as its length says.
+    ec = boost::system::errc::make_error_code(boost::system::errc::io_error);
+    return {};
+  }
+
+ private:
+  ReplyBody body_;
+  ReplyBody::Reader reader_;
+};
+
+// Takes the body over: a plain text of many megabytes leaves in the reply's
+// one write without being copied into the stream buffer; a body with files
+// is sent piece by piece.
+void WriteReply(HttpCore::ServerBase::Response& response, const std::string& header, ReplyBody& body) {
   response << "HTTP/1.1 200 OK\r\n" << header << "\r\n";
-  response.append_body(std::move(body));
+  if (body.has_inserts()) {
+    response.append_source(std::make_unique<LaidOutBody>(std::move(body)));
+  } else {
+    response.append_body(std::move(body.text()));
+  }
+}
+
+// The request's body where it lies in its buffer, all of it (what `content`
+// would give), without a copy.
+std::string_view BodyOf(const HttpCore::ServerBase::Request& request) {
+  const auto bytes = request.streambuf->data();
+  return std::string_view(static_cast<const char*>(bytes.data()), bytes.size());
 }
 
 // A failure that is not a standard exception (the office automation layer
@@ -31,7 +63,7 @@ void WriteReply(HttpCore::ServerBase::Response& response, const std::string& hea
 // page gets a JSON failure it can show, framed like every other reply.
 void WriteUnexpectedFailure(HttpCore::ServerBase::Response& response, const RequestTree& fields,
                             const std::string& message) {
-  std::string body = FailureJson(message);
+  ReplyBody body(FailureJson(message));
   const std::string header =
       FillHeaderTemplate(ReplyTemplate::kA, body.size(),
                          ContentTypeFor(fields.get<std::string>("http_user_agent", "")),
@@ -44,10 +76,10 @@ void Serve(const HttpResponsePtr& response, const HttpRequestPtr& request, Param
   try {
     try {
       RequestTree params = source == ParamSource::kQuery ? ParamsFromQuery(request->query_fields())
-                                                         : ParamsFromJson(request->content.text());
+                                                         : ParamsFromJson(BodyOf(*request));
       fields = BuildRequestFields(*request);
       std::string header;
-      std::string body;
+      ReplyBody body;
       HandleEndpointRequest(std::move(params), fields, header, body);
       WriteReply(*response, header, body);
     } catch (const std::exception& e) {

@@ -11,9 +11,10 @@
 #include "endpoints/import_endpoint.hpp"
 #include "endpoints/reply_framing.hpp"
 #include "export/file_collection.hpp"
+#include "export/reply_budget.hpp"
 
 void HandleEndpointRequest(RequestTree params, RequestTree fields, std::string& header,
-                           std::string& body) {
+                           ReplyBody& body) {
   const std::string method = fields.get<std::string>("http_method");
   std::string path = fields.get<std::string>("http_uri");
   const std::string origin = fields.get<std::string>("http_origin", "");
@@ -26,45 +27,60 @@ void HandleEndpointRequest(RequestTree params, RequestTree fields, std::string& 
   }
 
   ReplyTemplate reply_template = ReplyTemplate::kA;
-  // Comparisons in this order; the first match serves the request.
-  if (path == "/get_version_info") {
-    body = GetVersionInfoJson();
-  } else if (path == "/get_font_list") {
-    body = GetFontListJson();
-  } else if (path == "/get_clipboard_text") {
-    body = ReadClipboardJson();
-  } else if (path == "/get_files") {
-    body = CollectFilesJson(ReadParam(params, "file_list"));
-  } else if (path == "/import_file_as_html" || path == "/edit_new_html" || path == "/edit_export_html" ||
-             path == "/edit_export_purge_html" || path == "/export_as_html") {
-    // An import or edit phase that ends the request has its own reply; the
-    // others go on into the export phase, like "/export_as_html".
-    std::optional<std::string> own_reply;
-    if (path == "/import_file_as_html") {
-      own_reply = RunImportPhase(params);
-    } else if (path != "/export_as_html") {
-      if (std::optional<EditReply> reply = RunEditPhase(path, params, fields)) {
-        own_reply = std::move(reply->body);
-        reply_template = reply->reply_template;
+  try {
+    // Comparisons in this order; the first match serves the request.
+    if (path == "/get_version_info") {
+      body = ReplyBody(GetVersionInfoJson());
+    } else if (path == "/get_font_list") {
+      body = ReplyBody(GetFontListJson());
+    } else if (path == "/get_clipboard_text") {
+      body = ReadClipboardReply();
+    } else if (path == "/get_files") {
+      body = CollectFilesReply(ReadParam(params, "file_list"));
+    } else if (path == "/import_file_as_html" || path == "/edit_new_html" || path == "/edit_export_html" ||
+               path == "/edit_export_purge_html" || path == "/export_as_html") {
+      // An import or edit phase that ends the request has its own reply; the
+      // others go on into the export phase, like "/export_as_html".
+      std::optional<std::string> own_reply;
+      if (path == "/import_file_as_html") {
+        own_reply = RunImportPhase(params);
+      } else if (path != "/export_as_html") {
+        if (std::optional<EditReply> reply = RunEditPhase(path, params, fields)) {
+          own_reply = std::move(reply->body);
+          reply_template = reply->reply_template;
+        }
       }
+      body = own_reply ? ReplyBody(std::move(*own_reply)) : RunExportPhase(path, params);
+    } else if (path == "/check_msword_alive") {
+      body = ReplyBody(CheckWordAliveReply());
+      reply_template = ReplyTemplate::kC;
+    } else if (path == "/close_msword_window") {
+      body = ReplyBody(CloseWordWindowReply());
+      reply_template = ReplyTemplate::kC;
+    } else if (path == "/download_text") {
+      // A text file's reply is held until its reader has taken it.
+      body = ReplyBody::Held(DownloadTextReply(params));
+    } else if (path == "/download_base64") {
+      body = DownloadBase64Reply(params);
+    } else if (path == "/purge_export") {
+      body = ReplyBody(PurgeExportReply());
+    } else {
+      body = ReplyBody(kDefaultReplyBody);
     }
-    body = own_reply ? std::move(*own_reply) : RunExportPhase(path, params);
-  } else if (path == "/check_msword_alive") {
-    body = CheckWordAliveReply();
-    reply_template = ReplyTemplate::kC;
-  } else if (path == "/close_msword_window") {
-    body = CloseWordWindowReply();
-    reply_template = ReplyTemplate::kC;
-  } else if (path == "/download_text") {
-    body = DownloadTextReply(params);
-  } else if (path == "/download_base64") {
-    body = DownloadBase64Reply(params);
-  } else if (path == "/purge_export") {
-    body = PurgeExportReply();
-  } else {
-    body = kDefaultReplyBody;
+  } catch (const ReplyBudgetExceeded& e) {
+    // Memory is bounded whatever a request asks for: past the budget the
+    // page learns why it gets nothing.
+    body = ReplyBody(FailureJson(e.what()));
   }
 
-  CutAtFirstNul(body);
+  // Laid-out JSON holds no NUL (the writer escapes it); plain text may.
+  if (!body.has_inserts()) {
+    const std::size_t nul = body.text().find('\0');
+    if (nul != std::string::npos) {
+      std::string text = std::move(body.text());
+      CutAtFirstNul(text);
+      body = ReplyBody(std::move(text));
+    }
+  }
   header = FillHeaderTemplate(reply_template, body.size(), content_type, origin);
 }

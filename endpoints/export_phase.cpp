@@ -11,7 +11,6 @@
 #include "export/base64_splice.hpp"
 #include "export/collected_file.hpp"
 #include "export/export_paths.hpp"
-#include "export/file_entry.hpp"
 #include "export/file_list.hpp"
 #include "export/file_reading.hpp"
 #include "export/purge.hpp"
@@ -83,7 +82,9 @@ void CollectSlides(const std::u16string& first, const std::u16string& pattern, J
     entry["slide_num"] = number;
     entry["filename"] = name;
     entry["full_filename"] = name;
-    entry["base64"] = splice.StandIn(EncodeFileBase64W(path));
+    // A NUL would make the file system open a different, shorter name.
+    const std::string narrow = WideToUtf8(path);
+    entry["base64"] = narrow.find('\0') == std::string::npos ? splice.StandInFile(narrow) : Json::Value("");
     if (const char* mime_type = CollectedImageMimeType(name)) entry["mime_type"] = mime_type;
     image_files[name] = std::move(entry);
   }
@@ -126,7 +127,7 @@ std::string ReferringTag(const std::string& page, const std::string& name) {
   return std::string();
 }
 
-std::string RunExportPhase(const std::string& path, const RequestTree& params) {
+ReplyBody RunExportPhase(const std::string& path, const RequestTree& params) {
   if (g_pMainDlg) {
     WaitForWordClosed();
     office::DiscardMainDialog();
@@ -140,16 +141,22 @@ std::string RunExportPhase(const std::string& path, const RequestTree& params) {
   const Page page = ReadPage(code_page);
   const std::string fragment = page.present ? BodyFragment(page.chosen) : std::string();
 
+  // The purging paths delete the files before the reply is sent: their
+  // pictures are held open until then.
+  Base64Splice splice(with_files ? Base64File::Keep::kHold : Base64File::Keep::kReopen);
+  const std::string& body_data = fragment.empty() ? page.chosen : fragment;
+  splice.ChargeText(page.chosen);
+  splice.ChargeText(body_data);
+
   Json::Value reply(Json::objectValue);
   reply["success"] = true;
   reply["html_data"] = page.chosen;
-  reply["html_body_data"] = fragment.empty() ? page.chosen : fragment;
+  reply["html_body_data"] = body_data;
 
   Json::Value filelist(Json::arrayValue);
   filelist.append("index.html");
   Json::Value image_files;  // null until the first entry
   Json::Value text_files;
-  Base64Splice splice;
 
   const std::optional<std::string> list =
       ExportPathsReady() ? ReadFileListText(FileListPathUtf8()) : std::nullopt;
@@ -186,5 +193,5 @@ std::string RunExportPhase(const std::string& path, const RequestTree& params) {
     reply["local_mime_type"] = g_localMimeType;
     reply["local_open_app"] = g_localOpenApp;
   }
-  return splice.Write(reply);
+  return splice.Lay(reply);
 }

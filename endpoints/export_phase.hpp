@@ -7,6 +7,7 @@
 #include <string>
 
 #include "endpoints/request_trees.hpp"
+#include "export/reply_body.hpp"
 
 // Which of the three decodings of the page is answered.
 enum class PageLabel { kUtf8, kOur, kAcp };
@@ -30,6 +31,8 @@ std::string ReferringTag(const std::string& page, const std::string& name);
 
 // Runs the export phase for `path` ("/export_as_html", "/edit_export_html",
 // "/edit_export_purge_html" or "/import_file_as_html") and returns the reply
-// body (template A). Waits first, without a time limit, until an editing
-// window of g_pMainDlg has been closed.
-std::string RunExportPhase(const std::string& path, const RequestTree& params);
+// body (template A), its pictures read while it is sent (held open, on the
+// paths that purge the folder). Waits first, without a time limit, until an
+// editing window of g_pMainDlg has been closed. Throws ReplyBudgetExceeded
+// when the page and texts do not fit the reply text budget.
+ReplyBody RunExportPhase(const std::string& path, const RequestTree& params);

@@ -1,7 +1,8 @@
 #include "endpoints/request_trees.hpp"
 
 #include <climits>
-#include <sstream>
+#include <istream>
+#include <streambuf>
 #include <stdexcept>
 
 #include <boost/property_tree/json_parser.hpp>
@@ -10,8 +11,21 @@ namespace {
 
 using Path = RequestTree::path_type;
 
-void CheckJsonDepth(const std::string& body) {
+// Reads bytes where they lie: a body of hundreds of megabytes is not copied
+// into a stream of its own to be parsed.
+class ViewBuffer : public std::streambuf {
+ public:
+  explicit ViewBuffer(std::string_view bytes) {
+    char* begin = const_cast<char*>(bytes.data());
+    setg(begin, begin, begin + bytes.size());
+  }
+};
+
+// Bounds what parsing the body could cost: its nesting (the parser and the
+// tree recurse) and the number of its values (each a tree node).
+void CheckJsonShape(std::string_view body) {
   std::size_t depth = 0;
+  std::size_t values = 1;
   bool in_string = false;
   bool escaped = false;
   for (char c : body) {
@@ -34,6 +48,9 @@ void CheckJsonDepth(const std::string& body) {
       }
     } else if ((c == ']' || c == '}') && depth > 0) {
       --depth;
+    }
+    if ((c == ',' || c == '[' || c == '{') && ++values > kMaxParamValues) {
+      throw std::invalid_argument("JSON holds more than " + std::to_string(kMaxParamValues) + " values");
     }
   }
 }
@@ -59,10 +76,11 @@ RequestTree ParamsFromQuery(const HttpCore::HeaderMap& query_fields) {
   return params;
 }
 
-RequestTree ParamsFromJson(const std::string& body) {
-  CheckJsonDepth(body);
+RequestTree ParamsFromJson(std::string_view body) {
+  CheckJsonShape(body);
   RequestTree params;
-  std::istringstream in(body);
+  ViewBuffer view(body);
+  std::istream in(&view);
   boost::property_tree::read_json(in, params);
   return params;
 }

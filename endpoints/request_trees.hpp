@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include <boost/property_tree/ptree.hpp>
 
@@ -17,6 +18,11 @@ using RequestTree = boost::property_tree::ptree;
 // unbounded depth sent by a caller would exhaust the stack.
 constexpr std::size_t kMaxParamDepth = 64;
 
+// Most values (members, elements, nested objects) a JSON body may hold. A
+// tree node costs some hundred bytes, a value in the body as little as two,
+// so a body within the request limit could otherwise grow into gigabytes.
+constexpr std::size_t kMaxParamValues = 100000;
+
 // Query pairs stored by key, "." separating nested keys (a.b=1 makes a child
 // a with a child b). A repeated key replaces the earlier value. Throws
 // std::invalid_argument for a key nested deeper than kMaxParamDepth.
@@ -24,9 +30,10 @@ RequestTree ParamsFromQuery(const HttpCore::HeaderMap& query_fields);
 
 // The body parsed as one JSON document: members become children by name,
 // array elements children with empty names, scalars their text. Throws a
-// std::exception for an empty or malformed body, or one nested deeper than
-// kMaxParamDepth.
-RequestTree ParamsFromJson(const std::string& body);
+// std::exception for an empty or malformed body, or (std::invalid_argument)
+// one nested deeper than kMaxParamDepth or holding more than kMaxParamValues
+// values. The body is read where it is, not copied.
+RequestTree ParamsFromJson(std::string_view body);
 
 // The origin a reply allows: the request's Origin, else its whole Referer,
 // else "null".

@@ -2,9 +2,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <stdexcept>
-#include <string_view>
 
 #include "export/json_text.hpp"
 
@@ -35,67 +35,87 @@ std::string TagText(std::uint64_t tag) {
 
 }  // namespace
 
-Base64Splice::Base64Splice() : Base64Splice(RandomTag()) {}
+Base64Splice::Base64Splice(Base64File::Keep files) : Base64Splice(RandomTag(), files) {}
 
-Base64Splice::Base64Splice(std::uint64_t tag) : tag_(TagText(tag)) {}
+Base64Splice::Base64Splice(std::uint64_t tag, Base64File::Keep files) : tag_(TagText(tag)), keep_(files) {}
 
 Json::Value Base64Splice::StandIn(std::string base64) {
   if (base64.empty()) return Json::Value("");
-  texts_.push_back(std::move(base64));
-  return Json::Value("\x01" + tag_ + std::to_string(texts_.size() - 1) + "\x01");
+  hold_.Add(base64.size());
+  inserts_.push_back(ReplyBody::Insert{0, std::move(base64), nullptr});
+  return Json::Value("\x01" + tag_ + std::to_string(inserts_.size() - 1) + "\x01");
 }
 
-std::string Base64Splice::Write(const Json::Value& reply) {
-  std::string laid_out = StyledJson(reply);
-  if (texts_.empty()) return laid_out;
+Json::Value Base64Splice::StandInFile(const std::string& path, bool* readable) {
+  const std::shared_ptr<Base64File> file = Base64File::Open(path, keep_);
+  if (readable) *readable = file != nullptr;
+  if (!file || file->size() == 0) return Json::Value("");
+  if (keep_ == Base64File::Keep::kHold && !file->held()) {
+    // It may be gone by the time the reply is sent: its text is taken now.
+    std::string base64;
+    if (!file->ReadBase64(base64)) {
+      if (readable) *readable = false;
+      return Json::Value("");
+    }
+    return StandIn(std::move(base64));
+  }
+  inserts_.push_back(ReplyBody::Insert{0, std::string(), file});
+  return Json::Value("\x01" + tag_ + std::to_string(inserts_.size() - 1) + "\x01");
+}
 
-  // Where each stand-in's written form lies, between its quotes.
-  struct Place {
-    std::size_t begin;
-    std::size_t end;
-    std::size_t index;
-  };
-  std::vector<Place> places;
-  places.reserve(texts_.size());
-  std::vector<bool> seen(texts_.size(), false);
+void Base64Splice::ChargeText(std::string_view text) { hold_.Add(StyledJsonStringSize(text)); }
+
+ReplyBody Base64Splice::Lay(const Json::Value& reply) {
+  ReplyBody body;
+  body.text_ = StyledJson(reply);
+  std::string& text = body.text_;
+
+  // Cuts each stand-in's written form, quotes kept, out of the text in
+  // place, noting where its insert goes.
+  std::vector<bool> seen(inserts_.size(), false);
+  std::uint64_t inserted_memory = 0;
   const std::string open = "\"" + std::string(kWrittenControl) + tag_;
-  for (std::size_t at = laid_out.find(open); at != std::string::npos;
-       at = laid_out.find(open, at + 1)) {
+  std::size_t kept = 0;  // text bytes kept so far, moved to the front
+  std::size_t from = 0;  // first byte not yet looked at
+  for (std::size_t at = text.find(open); at != std::string::npos; at = text.find(open, from)) {
     const std::size_t digits = at + open.size();
     std::size_t end = digits;
     std::size_t index = 0;
-    while (end < laid_out.size() && end - digits < kMaxIndexDigits &&
-           laid_out[end] >= '0' && laid_out[end] <= '9') {
-      index = index * 10 + static_cast<std::size_t>(laid_out[end++] - '0');
+    while (end < text.size() && end - digits < kMaxIndexDigits && text[end] >= '0' && text[end] <= '9') {
+      index = index * 10 + static_cast<std::size_t>(text[end++] - '0');
     }
-    if (end == digits || index >= texts_.size() || seen[index] ||
-        laid_out.compare(end, kWrittenControl.size(), kWrittenControl) != 0 ||
-        laid_out.compare(end + kWrittenControl.size(), 1, "\"") != 0) {
+    if (end == digits || index >= inserts_.size() || seen[index] ||
+        text.compare(end, kWrittenControl.size(), kWrittenControl) != 0 ||
+        text.compare(end + kWrittenControl.size(), 1, "\"") != 0) {
       throw std::logic_error("Base64 stand-in forged or written twice");
     }
     seen[index] = true;
-    places.push_back({at + 1, end + kWrittenControl.size(), index});
-    at = end;
+    // Keep up to and with the opening quote.
+    const std::size_t keep_until = at + 1;
+    std::memmove(&text[kept], &text[from], keep_until - from);
+    kept += keep_until - from;
+    ReplyBody::Insert& insert = inserts_[index];
+    insert.at = kept;
+    body.size_ += insert.file ? insert.file->encoded_size() : insert.base64.size();
+    if (!insert.file) inserted_memory += insert.base64.size();
+    body.inserts_.push_back(std::move(insert));
+    from = end + kWrittenControl.size();  // the closing quote is kept with what follows
   }
+  std::memmove(&text[kept], &text[from], text.size() - from);
+  text.resize(kept + text.size() - from);
   // A stand-in may be missing: its entry was replaced by a later one under
   // the same key, and its text is simply not sent.
+  inserts_.clear();
+  body.size_ += text.size();
 
-  std::size_t size = laid_out.size();
-  for (const Place& place : places) {
-    size = size - (place.end - place.begin) + texts_[place.index].size();
-  }
+  hold_.Settle(text.size() + inserted_memory);
+  body.hold_ = std::move(hold_);
+  return body;
+}
+
+std::string Base64Splice::Write(const Json::Value& reply) {
+  const ReplyBody body = Lay(reply);
   std::string out;
-  out.reserve(size);
-  std::size_t from = 0;
-  for (const Place& place : places) {
-    out.append(laid_out, from, place.begin - from);
-    out.append(texts_[place.index]);
-    // Released at once, so that the reply and the texts are not all held
-    // side by side while it is built.
-    std::string().swap(texts_[place.index]);
-    from = place.end;
-  }
-  out.append(laid_out, from, std::string::npos);
-  texts_.clear();
+  if (!body.ToText(out)) throw std::runtime_error("a file of the reply changed while it was written");
   return out;
 }

@@ -1,6 +1,7 @@
 #include "export/collected_file.hpp"
 
 #include "export/base64_splice.hpp"
+#include "export/export_paths.hpp"
 #include "export/extension.hpp"
 #include "export/file_entry.hpp"
 #include "export/text_file_entry.hpp"
@@ -53,9 +54,13 @@ void AddEntry(Json::Value& image_files, Json::Value& text_files,
     Json::Value entry(Json::objectValue);
     entry["filename"] = filename;
     entry["full_filename"] = full_filename;
-    std::string base64 = EncodeFileEntry(filename, true);
-    entry["base64"] = splice ? splice->StandIn(std::move(base64))
-                             : Json::Value(base64);
+    if (!splice) {
+      entry["base64"] = EncodeFileEntry(filename, true);
+    } else if (const auto path = ResolveExportName(filename)) {
+      entry["base64"] = splice->StandInFile(*path);
+    } else {
+      entry["base64"] = "";
+    }
     if (tag) entry["tag"] = *tag;
     entry["mime_type"] = mime_type;
     image_files[key] = std::move(entry);
@@ -64,7 +69,9 @@ void AddEntry(Json::Value& image_files, Json::Value& text_files,
   if (const char* mime_type = CollectedTextMimeType(filename)) {
     Json::Value entry(Json::objectValue);
     entry["filename"] = filename;
-    entry["text"] = ReadTextFileEntry(filename, code_page, true);
+    std::string text = ReadTextFileEntry(filename, code_page, true);
+    if (splice) splice->ChargeText(text);
+    entry["text"] = std::move(text);
     entry["full_filename"] = full_filename;
     entry["mime_type"] = mime_type;
     text_files[key] = std::move(entry);

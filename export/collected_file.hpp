@@ -34,8 +34,10 @@ void AddCollectedFile(Json::Value& image_files, Json::Value& text_files,
                       const std::optional<std::string>& tag,
                       platform::CodePage code_page);
 
-// The same, but an image entry's Base64 text is handed to `splice`, and the
-// entry holds its stand-in: the reply must then be written by splice.Write.
+// The same, but an image entry's file is handed to `splice`, and the entry
+// holds its stand-in: the reply must then be laid out by the splice. A text
+// entry's text is charged to the splice first (ReplyBudgetExceeded when it
+// does not fit).
 void AddCollectedFile(Json::Value& image_files, Json::Value& text_files,
                       const std::string& key, const std::string& filename,
                       const std::string& full_filename,

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 
@@ -26,12 +27,13 @@ bool Exists(const std::u16string& name) {
 
 }  // namespace
 
-std::string CollectFilesJson(const std::string& list) {
+ReplyBody CollectFilesReply(const std::string& list) {
   Json::Value image_files;  // null until the first entry
   Json::Value text_files;
   const platform::CodePage code_page = platform::SystemCodePage();
   const std::optional<std::string> tag("img");
-  // The pictures' Base64 texts bypass the writer's escaping and copying.
+  // The pictures' Base64 texts bypass the writer, and are read only while
+  // the reply is sent.
   Base64Splice splice;
 
   std::string_view rest(list);
@@ -54,5 +56,12 @@ std::string CollectFilesJson(const std::string& list) {
   reply["image_files"] = std::move(image_files);
   reply["success"] = true;
   reply["text_files"] = std::move(text_files);
-  return splice.Write(reply);
+  return splice.Lay(reply);
+}
+
+std::string CollectFilesJson(const std::string& list) {
+  std::string text;
+  if (!CollectFilesReply(list).ToText(text))
+    throw std::runtime_error("a listed file changed while the reply was written");
+  return text;
 }

@@ -2,26 +2,42 @@
 
 #include <json/json.h>
 
+#include "export/base64_splice.hpp"
 #include "export/export_paths.hpp"
 #include "export/file_reading.hpp"
 #include "export/json_text.hpp"
 #include "export/text_conversion.hpp"
 
-std::string EncodeFileEntry(const std::string& name, bool bareResult) {
-  std::string base64;
-  bool readable = false;
-  if (const auto path = ResolveExportName(name)) {
-    readable = ReadFileAsBase64(*path, base64);
-  }
-  if (bareResult) return base64;
+namespace {
 
+Json::Value DownloadEntry(const std::string& name, Base64Splice& splice) {
+  bool readable = false;
+  Json::Value base64("");
+  if (const auto path = ResolveExportName(name)) base64 = splice.StandInFile(*path, &readable);
   Json::Value entry(Json::objectValue);
   entry["success"] = readable;
-  entry["base64"] = base64;
+  entry["base64"] = std::move(base64);
   entry["type"] = "base64";
   entry["filename"] = name;
   entry["full_filename"] = SupportFolderPrefix() + name;
-  return StyledJson(entry);
+  return entry;
+}
+
+}  // namespace
+
+std::string EncodeFileEntry(const std::string& name, bool bareResult) {
+  if (bareResult) {
+    std::string base64;
+    if (const auto path = ResolveExportName(name)) ReadFileAsBase64(*path, base64);
+    return base64;
+  }
+  Base64Splice splice;
+  return splice.Write(DownloadEntry(name, splice));
+}
+
+ReplyBody EncodeFileEntryReply(const std::string& name) {
+  Base64Splice splice;
+  return splice.Lay(DownloadEntry(name, splice));
 }
 
 std::string EncodeFileBase64W(const std::u16string& path) {

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "export/reply_body.hpp"
+
 // Reads the file `name` and returns its Base64 download entry, or with
 // `bareResult` only the Base64 text. `name` is UTF-8: an absolute name (see
 // IsAbsoluteExportName) is read as it is, any other name from the support
@@ -13,6 +15,10 @@
 // `full_filename` is SupportFolderPrefix() followed by `name`, also for an
 // absolute name.
 std::string EncodeFileEntry(const std::string& name, bool bareResult);
+
+// The Base64 download entry of `name` laid out, its file read only while it
+// is sent.
+ReplyBody EncodeFileEntryReply(const std::string& name);
 
 // The Base64 text of the file at the absolute UTF-16 `path`, or the empty
 // text when it cannot be read.

@@ -25,7 +25,8 @@ class FileDescriptor {
   int fd_;
 };
 
-// Opens `path` for reading if it is a regular file of at most `max_bytes`.
+}  // namespace
+
 // O_NONBLOCK keeps open() itself from waiting for a FIFO writer.
 int OpenRegularFile(const std::string& path, std::uint64_t max_bytes,
                     std::uint64_t& size) {
@@ -41,11 +42,10 @@ int OpenRegularFile(const std::string& path, std::uint64_t max_bytes,
   return fd;
 }
 
-// Reads until `want` bytes are in, the file ends or a read fails (-1).
-long long ReadFull(int fd, char* buffer, std::size_t want) {
+long long ReadFullAt(int fd, char* buffer, std::size_t want, std::uint64_t offset) {
   std::size_t got = 0;
   while (got < want) {
-    const ssize_t n = read(fd, buffer + got, want - got);
+    const ssize_t n = pread(fd, buffer + got, want - got, static_cast<off_t>(offset + got));
     if (n < 0) {
       if (errno == EINTR) continue;
       return -1;
@@ -56,7 +56,6 @@ long long ReadFull(int fd, char* buffer, std::size_t want) {
   return static_cast<long long>(got);
 }
 
-}  // namespace
 
 bool ReadWholeFile(const std::string& path, std::uint64_t max_bytes,
                    std::string& bytes) {
@@ -65,7 +64,7 @@ bool ReadWholeFile(const std::string& path, std::uint64_t max_bytes,
   FileDescriptor fd(OpenRegularFile(path, max_bytes, size));
   if (fd.get() < 0) return false;
   bytes.resize(static_cast<std::size_t>(size));
-  const long long got = ReadFull(fd.get(), &bytes[0], bytes.size());
+  const long long got = ReadFullAt(fd.get(), &bytes[0], bytes.size(), 0);
   if (got < 0) {
     bytes.clear();
     return false;
@@ -90,7 +89,7 @@ bool ReadFileAsBase64(const std::string& path, std::string& base64) {
   while (left > 0) {
     const std::size_t want =
         left < kChunk ? static_cast<std::size_t>(left) : kChunk;
-    const long long got = ReadFull(fd.get(), chunk.get(), want);
+    const long long got = ReadFullAt(fd.get(), chunk.get(), want, size - left);
     if (got < 0) return false;
     written += Base64EncodeTo(reinterpret_cast<const unsigned char*>(chunk.get()),
                               static_cast<std::size_t>(got), &text[0] + written);
@@ -117,7 +116,7 @@ bool CopyRegularFile(const std::string& from, const std::string& to,
   bool ok = true;
   while (ok && left > 0) {
     const std::size_t want = left < kChunk ? static_cast<std::size_t>(left) : kChunk;
-    const long long got = ReadFull(in.get(), chunk.get(), want);
+    const long long got = ReadFullAt(in.get(), chunk.get(), want, size - left);
     if (got < 0) {
       ok = false;
       break;

@@ -11,6 +11,15 @@
 inline constexpr std::uint64_t kMaxBase64FileBytes = std::uint64_t{512} << 20;
 inline constexpr std::uint64_t kMaxTextFileBytes = std::uint64_t{128} << 20;
 
+// Opens `path` for reading if it is a regular file of at most `max_bytes`,
+// without waiting (a FIFO does not block the open); its size goes to `size`.
+// -1 otherwise.
+int OpenRegularFile(const std::string& path, std::uint64_t max_bytes, std::uint64_t& size);
+
+// Reads from `offset` until `want` bytes are in, the file ends or a read
+// fails (-1).
+long long ReadFullAt(int fd, char* buffer, std::size_t want, std::uint64_t offset);
+
 // Reads the regular file at `path` whole. False, with `bytes` empty, when it
 // cannot be opened, is not a regular file, is larger than `max_bytes`, or a
 // read fails. A file that shrinks while it is read gives what was there; one

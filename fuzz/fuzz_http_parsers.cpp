@@ -2,13 +2,17 @@
 // stream through the real request reading (head, Content-Length and chunked
 // bodies, limits, routing and replies) over an in-process socket pair.
 //
-// The first byte picks the limits, so small buffers and heads are reached.
+// The first byte picks the limits, so small buffers, heads and request
+// budgets are reached. A request with an X-Source field is answered with a
+// body source giving its body a few bytes at a time, one that fails midway
+// when the body holds "FAIL".
 
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <sstream>
 #include <string>
@@ -23,6 +27,27 @@
 namespace {
 
 using HttpCore::ServerBase;
+
+class PiecesSource : public HttpCore::BodySource {
+ public:
+  PiecesSource(std::string bytes, std::size_t piece) : bytes_(std::move(bytes)), piece_(piece) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+  boost::asio::const_buffer next(boost::system::error_code& ec) override {
+    if (given_ > 0 && bytes_.find("FAIL") != std::string::npos) {
+      ec = boost::system::errc::make_error_code(boost::system::errc::io_error);
+      return {};
+    }
+    const std::size_t n = std::min(piece_, bytes_.size() - given_);
+    const char* at = bytes_.data() + given_;
+    given_ += n;
+    return boost::asio::const_buffer(at, n);
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t piece_;
+  std::size_t given_ = 0;
+};
 
 void parse_alone(const std::string& text) {
   std::istringstream stream(text);
@@ -51,6 +76,15 @@ struct Harness {
       for (const auto& field : request->query_fields()) body += field.first + field.second;
       for (std::size_t i = 0; i < request->path_groups.size(); ++i) body += request->path_groups[i].str();
       if (request->header.count("x-throw")) throw std::runtime_error("handler failed");
+      auto source_field = request->header.find("x-source");
+      if (source_field != request->header.end() && !body.empty()) {
+        *response << "HTTP/1.1 200 OK\r\n";
+        response->write_headers({}, body.size() + 1);
+        const std::size_t piece = source_field->second.size() % 7 + 1;
+        response->append_source(std::make_unique<PiecesSource>(std::move(body), piece));
+        *response << "!";
+        return;
+      }
       if (request->header.count("x-hand-over")) {
         // The body handed over after the head, with text after it.
         *response << "HTTP/1.1 200 OK\r\n";
@@ -73,6 +107,9 @@ struct Harness {
     server.settings.max_request_buffer = buffers[knobs & 3];
     server.settings.max_head_size = heads[(knobs >> 2) & 3];
     server.settings.max_header_fields = (knobs & 16) ? 3 : 1000;
+    // Every input ends with nothing buffered, so the budget starts afresh.
+    server.settings.max_buffered_requests = (knobs & 32) ? 300 : std::size_t(64) << 20;
+    server.forget_budget();
 
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return;
@@ -106,8 +143,14 @@ struct Harness {
     loop->run();
   }
 
+  // The server, with its budget made anew from the settings.
+  struct FuzzServer : HttpCore::Server {
+    FuzzServer() : HttpCore::Server(0) {}
+    void forget_budget() { request_budget.reset(); }
+  };
+
   std::shared_ptr<boost::asio::io_context> loop;
-  HttpCore::Server server{0};
+  FuzzServer server;
 };
 
 }  // namespace

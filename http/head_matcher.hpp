@@ -1,7 +1,9 @@
 #pragma once
-// Match condition for reading a request head: finds the CR LF CR LF that ends
-// it, and gives up once the head has grown past its limit. The caller tells the
-// two apart with head_complete().
+// Match conditions for reading a request head (up to the CR LF CR LF that
+// ends it; it gives up once the head has grown past its limit, which the
+// caller tells apart with head_complete()) and a chunk-size line (up to its
+// CR LF). Both charge the buffer's growth to the request's budget share and
+// stop reading, setting the `over_budget` flag, when the budget cannot take it.
 
 #include <cstddef>
 #include <cstring>
@@ -11,15 +13,37 @@
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/streambuf.hpp>
 
+#include "http/request_budget.hpp"
+
 namespace HttpCore {
+
+// Charges what the buffer holds; false (with the flag set) when the budget
+// cannot take it.
+class BufferCharge {
+ public:
+  BufferCharge(const boost::asio::streambuf& buffer, BudgetShare* share, bool* over_budget)
+      : buffer_(&buffer), share_(share), over_budget_(over_budget) {}
+  bool operator()() const {
+    if (!share_ || share_->settle(buffer_->capacity())) return true;
+    if (over_budget_) *over_budget_ = true;
+    return false;
+  }
+
+ private:
+  const boost::asio::streambuf* buffer_;
+  BudgetShare* share_;
+  bool* over_budget_;
+};
 
 class HeadMatcher {
  public:
-  HeadMatcher(const boost::asio::streambuf& buffer, std::size_t limit)
-      : buffer_(&buffer), limit_(limit) {}
+  HeadMatcher(const boost::asio::streambuf& buffer, std::size_t limit, BudgetShare* share = nullptr,
+              bool* over_budget = nullptr)
+      : buffer_(&buffer), limit_(limit), charge_(buffer, share, over_budget) {}
 
   template <typename Iterator>
   std::pair<Iterator, bool> operator()(Iterator begin, Iterator end) const {
+    if (!charge_()) return {end, true};
     const std::size_t available = static_cast<std::size_t>(end - begin);
     if (available == 0) return {begin, buffer_->size() >= limit_};
     // A streambuf keeps its bytes in one block, so the search can run on it directly.
@@ -52,6 +76,33 @@ class HeadMatcher {
 
   const boost::asio::streambuf* buffer_;
   std::size_t limit_;
+  BufferCharge charge_;
+};
+
+// The first CR LF, like reading until the delimiter "\r\n".
+class LineMatcher {
+ public:
+  LineMatcher(const boost::asio::streambuf& buffer, BudgetShare* share, bool* over_budget)
+      : charge_(buffer, share, over_budget) {}
+
+  template <typename Iterator>
+  std::pair<Iterator, bool> operator()(Iterator begin, Iterator end) const {
+    if (!charge_()) return {end, true};
+    const std::size_t available = static_cast<std::size_t>(end - begin);
+    if (available < 2) return {begin, false};
+    const char* first = &*begin;
+    for (const char* cr = first; cr < first + available - 1;) {
+      cr = static_cast<const char*>(std::memchr(cr, '\r', static_cast<std::size_t>(first + available - 1 - cr)));
+      if (!cr) break;
+      if (cr[1] == '\n') return {begin + (cr + 2 - first), true};
+      ++cr;
+    }
+    // Keep the last byte: a CR there may be followed by the LF of the next read.
+    return {begin + (available - 1), false};
+  }
+
+ private:
+  BufferCharge charge_;
 };
 
 // True when the first `bytes` of the buffer are a whole head within `limit`.
@@ -67,5 +118,7 @@ namespace boost {
 namespace asio {
 template <>
 struct is_match_condition<HttpCore::HeadMatcher> : public std::true_type {};
+template <>
+struct is_match_condition<HttpCore::LineMatcher> : public std::true_type {};
 }  // namespace asio
 }  // namespace boost

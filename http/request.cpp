@@ -7,15 +7,20 @@
 
 namespace HttpCore {
 
-ServerBase::Content::Content(boost::asio::streambuf& buffer) : std::istream(&buffer), buffer_(buffer) {}
+ServerBase::Content::Content(boost::asio::streambuf& buffer) : std::istream(&buffer), buffer_(&buffer) {}
 
-std::size_t ServerBase::Content::size() const noexcept { return buffer_.size(); }
+std::size_t ServerBase::Content::size() const noexcept { return buffer_->size(); }
 
 std::string ServerBase::Content::text() {
-  const auto data = buffer_.data();
+  const auto data = buffer_->data();
   std::string all(static_cast<const char*>(data.data()), data.size());
-  buffer_.consume(all.size());
+  buffer_->consume(all.size());
   return all;
+}
+
+void ServerBase::Content::rebind(boost::asio::streambuf& buffer) {
+  buffer_ = &buffer;
+  rdbuf(&buffer);
 }
 
 ServerBase::Request::Request(std::size_t max_request_buffer,
@@ -58,7 +63,16 @@ bool ServerBase::Request::reset_for_next(std::size_t max_request_buffer) {
   header.clear();
   path_groups = std::smatch();
   header_time = std::chrono::system_clock::time_point();
+  over_budget = false;
+  budget_share.settle(streambuf->capacity());
   return true;
+}
+
+void ServerBase::Request::drop_buffer(std::size_t max_request_buffer) {
+  auto fresh = std::make_unique<boost::asio::streambuf>(max_request_buffer);
+  content.rebind(*fresh);
+  streambuf = std::move(fresh);
+  budget_share.settle(0);
 }
 
 }  // namespace HttpCore

@@ -15,6 +15,7 @@
 #include <boost/asio/streambuf.hpp>
 
 #include "http/header_map.hpp"
+#include "http/request_budget.hpp"
 #include "http/server_base.hpp"
 
 namespace HttpCore {
@@ -26,9 +27,11 @@ class ServerBase::Content : public std::istream {
   std::size_t size() const noexcept;
   // Reads (and so consumes) every byte not yet read.
   std::string text();
+  // Reads from another buffer from now on.
+  void rebind(boost::asio::streambuf& buffer);
 
  private:
-  boost::asio::streambuf& buffer_;
+  boost::asio::streambuf* buffer_;
 };
 
 class ServerBase::Request {
@@ -48,6 +51,10 @@ class ServerBase::Request {
   // new; false when its buffer should rather be given back.
   bool reset_for_next(std::size_t max_request_buffer);
 
+  // Lets go of the buffer and what it holds (a refused request), so that its
+  // share of the request budget is free at once.
+  void drop_buffer(std::size_t max_request_buffer);
+
   std::unique_ptr<boost::asio::streambuf> streambuf;
   std::string method;
   std::string path;
@@ -59,6 +66,10 @@ class ServerBase::Request {
   std::smatch path_groups;
   std::shared_ptr<boost::asio::ip::tcp::endpoint> remote_endpoint;
   std::chrono::system_clock::time_point header_time;
+  // The part of the server's request budget that the buffers hold.
+  BudgetShare budget_share;
+  // Set while reading when the budget could not take the buffer's growth.
+  bool over_budget = false;
 };
 
 }  // namespace HttpCore

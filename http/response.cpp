@@ -5,6 +5,7 @@
 #include <ios>
 #include <locale>
 
+#include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
 #include "http/connection.hpp"
@@ -45,7 +46,9 @@ ServerBase::Response::Response(std::shared_ptr<Session> session_, long content_t
   streambuf->prepare(kInitialReplyRoom);
 }
 
-std::size_t ServerBase::Response::size() const noexcept { return streambuf->size() + body_bytes_; }
+std::size_t ServerBase::Response::size() const noexcept {
+  return streambuf->size() + static_cast<std::size_t>(body_bytes_);
+}
 
 // Heads go straight into the buffer: the formatting layer of the stream only
 // costs time for text that needs no formatting. The stream writes into the
@@ -129,20 +132,41 @@ void ServerBase::Response::write_head(const std::string* phrase, const HeaderMap
 void ServerBase::Response::append_body(std::string&& body) {
   if (body.empty()) return;
   body_bytes_ += body.size();
-  bodies_.push_back(Body{streambuf->size(), std::move(body)});
+  bodies_.push_back(Body{streambuf->size(), std::move(body), nullptr});
   body.clear();
+}
+
+void ServerBase::Response::append_source(std::unique_ptr<BodySource> source) {
+  if (!source || source->size() == 0) return;
+  body_bytes_ += source->size();
+  has_source_ = true;
+  bodies_.push_back(Body{streambuf->size(), std::string(), std::move(source)});
 }
 
 void ServerBase::Response::drop_sent() {
   streambuf->consume(streambuf->size());
+  // Sources end here: their files and memory go with the reply.
   bodies_.clear();
   body_bytes_ = 0;
   gather_.clear();
+  has_source_ = false;
+  next_part_ = 0;
+  text_sent_ = 0;
+  source_given_ = 0;
+  writing_source_ = false;
 }
 
 void ServerBase::Response::send(WriteCallback callback) {
   Connection& connection = *session->connection;
   if (!connection.socket) return;
+  if (has_source_) {
+    step_callback_ = std::move(callback);
+    next_part_ = 0;
+    text_sent_ = 0;
+    source_given_ = 0;
+    write_next();
+    return;
+  }
   connection.arm_timeout(content_timeout_s);
   auto self = shared_from_this();
   auto on_written = [self, callback = std::move(callback)](const boost::system::error_code& ec,
@@ -171,6 +195,82 @@ void ServerBase::Response::send(WriteCallback callback) {
   if (streambuf->size() > text_sent) gather_.emplace_back(text + text_sent, streambuf->size() - text_sent);
   boost::asio::async_write(*connection.socket, GatherView{gather_.data(), gather_.data() + gather_.size()},
                            std::move(on_written));
+}
+
+void ServerBase::Response::write_next() {
+  Connection& connection = *session->connection;
+  if (!connection.socket) return;
+  // Each step has the whole time-out: a reply of many pieces to a reader
+  // that keeps taking them is not cut off for being long.
+  connection.arm_timeout(content_timeout_s);
+  auto self = shared_from_this();
+  auto on_written = [self](const boost::system::error_code& ec, std::size_t bytes) {
+    self->on_step_written(ec, bytes);
+  };
+
+  // Stream text and handed-over bodies up to the next source leave together.
+  const char* text = static_cast<const char*>(streambuf->data().data());
+  gather_.clear();
+  for (;;) {
+    const std::size_t text_until =
+        next_part_ < bodies_.size() ? bodies_[next_part_].after_stream_bytes : streambuf->size();
+    if (text_until > text_sent_) gather_.emplace_back(text + text_sent_, text_until - text_sent_);
+    text_sent_ = text_until;
+    if (next_part_ == bodies_.size() || bodies_[next_part_].source) break;
+    gather_.emplace_back(bodies_[next_part_].bytes.data(), bodies_[next_part_].bytes.size());
+    ++next_part_;
+  }
+  if (!gather_.empty()) {
+    writing_source_ = false;
+    boost::asio::async_write(*connection.socket, GatherView{gather_.data(), gather_.data() + gather_.size()},
+                             std::move(on_written));
+    return;
+  }
+  if (next_part_ == bodies_.size()) return finish(boost::system::error_code());
+
+  BodySource& source = *bodies_[next_part_].source;
+  boost::system::error_code ec;
+  const boost::asio::const_buffer piece = source.next(ec);
+  if (!ec && (piece.size() == 0 || piece.size() > source.size() - source_given_))
+    ec = boost::system::errc::make_error_code(boost::system::errc::io_error);
+  if (ec) return fail_source(ec);
+  writing_source_ = true;
+  boost::asio::async_write(*connection.socket, piece, std::move(on_written));
+}
+
+void ServerBase::Response::on_step_written(const boost::system::error_code& ec, std::size_t bytes) {
+  if (ec) return finish(ec);
+  if (writing_source_) {
+    source_given_ += bytes;
+    if (source_given_ == bodies_[next_part_].source->size()) {
+      // Done with it: its files and buffers need not wait for the reply's end.
+      bodies_[next_part_].source.reset();
+      ++next_part_;
+      source_given_ = 0;
+    }
+  }
+  auto pass = session->connection->handler_gate->enter();
+  if (!pass) return;
+  write_next();
+}
+
+void ServerBase::Response::fail_source(const boost::system::error_code& ec) {
+  // Part of the reply may be out already: only a closed connection tells the
+  // peer that the rest will not come.
+  session->connection->close();
+  auto self = shared_from_this();
+  boost::asio::post(session->connection->socket->get_executor(), [self, ec] { self->finish(ec); });
+}
+
+void ServerBase::Response::finish(const boost::system::error_code& ec) {
+  WriteCallback callback = std::move(step_callback_);
+  step_callback_ = nullptr;
+  drop_sent();
+  Connection& connection = *session->connection;
+  connection.disarm_timeout();
+  auto pass = connection.handler_gate->enter();
+  if (!pass) return;
+  if (callback) callback(ec);
 }
 
 bool ServerBase::Response::reset_for(std::shared_ptr<Session> next_session, long content_timeout_s_) {

@@ -1,9 +1,11 @@
 #pragma once
 // The reply stream. A handler writes the status line, header fields and body
-// into it; nothing is sent while it runs. The whole reply leaves in one write
-// when the last owner lets go of the Response.
+// into it; nothing is sent while it runs. The reply leaves when the last
+// owner lets go of the Response: in one write, or, when it holds a body
+// source, piece by piece as the socket takes it.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -11,6 +13,7 @@
 
 #include <boost/asio/streambuf.hpp>
 
+#include "http/body_source.hpp"
 #include "http/header_map.hpp"
 #include "http/server_base.hpp"
 
@@ -39,7 +42,13 @@ class ServerBase::Response : public std::enable_shared_from_this<ServerBase::Res
   // Text written afterwards follows it.
   void append_body(std::string&& body);
 
-  // Writes what is buffered; the callback learns how the write ended.
+  // A body made while it is sent (see BodySource): its bytes follow what has
+  // been written so far, text written afterwards follows them. size() counts
+  // them from now on.
+  void append_source(std::unique_ptr<BodySource> source);
+
+  // Writes what is buffered; the callback learns how the write ended. A
+  // source that fails closes the connection, and the callback gets its error.
   void send(WriteCallback callback = nullptr);
 
   // Ready to answer another request of the same connection, as if new;
@@ -54,10 +63,11 @@ class ServerBase::Response : public std::enable_shared_from_this<ServerBase::Res
   bool close_after = false;
 
  private:
-  // A handed-over body and how many stream bytes precede it.
+  // A handed-over body, or a source, and how many stream bytes precede it.
   struct Body {
     std::size_t after_stream_bytes;
     std::string bytes;
+    std::unique_ptr<BodySource> source;
   };
 
   // Status line (when `phrase` is given), fields, length and body (when
@@ -65,10 +75,24 @@ class ServerBase::Response : public std::enable_shared_from_this<ServerBase::Res
   void write_head(const std::string* phrase, const HeaderMap& header, std::size_t size,
                   const std::string* body);
   void drop_sent();
+  // Sending with sources: one step at a time, each started when the last
+  // has been written.
+  void write_next();
+  void on_step_written(const boost::system::error_code& ec, std::size_t bytes);
+  void fail_source(const boost::system::error_code& ec);
+  void finish(const boost::system::error_code& ec);
 
   std::vector<Body> bodies_;
-  std::size_t body_bytes_ = 0;
+  std::uint64_t body_bytes_ = 0;
   std::vector<boost::asio::const_buffer> gather_;
+  bool has_source_ = false;
+  // Progress of a reply sent in steps: the next part, the stream bytes sent
+  // and how much the current source has given.
+  std::size_t next_part_ = 0;
+  std::size_t text_sent_ = 0;
+  std::uint64_t source_given_ = 0;
+  bool writing_source_ = false;
+  WriteCallback step_callback_;
 };
 
 }  // namespace HttpCore

@@ -66,6 +66,16 @@ void park_response(ServerBase::Response* done) {
   if (response->reset_for(nullptr, 0)) connection->spare_response = std::move(response);
 }
 
+// Charges what the request's buffers hold, the chunk buffer included, and
+// `growth` bytes more that a read is about to add.
+bool settle_buffers(ServerBase::Request& request, const boost::asio::streambuf* chunk_buffer,
+                    std::size_t growth = 0) {
+  std::size_t held = request.streambuf->capacity() + (chunk_buffer ? chunk_buffer->capacity() : 0);
+  held = growth > std::numeric_limits<std::size_t>::max() - held ? std::numeric_limits<std::size_t>::max()
+                                                                  : held + growth;
+  return request.budget_share.settle(held);
+}
+
 const std::string kContentLength = "Content-Length";
 const std::string kTransferEncoding = "Transfer-Encoding";
 const std::string kUpgrade = "Upgrade";
@@ -183,6 +193,10 @@ std::size_t ServerBase::live_connection_count() const {
   return live_connections->size();
 }
 
+std::size_t ServerBase::buffered_request_bytes() const {
+  return request_budget ? request_budget->used() : 0;
+}
+
 void ServerBase::report(const std::shared_ptr<Request>& request, const error_code& ec) {
   if (error_hook) error_hook(request, ec);
 }
@@ -199,6 +213,9 @@ void ServerBase::accept_later() {
 }
 
 void ServerBase::reject_request(const std::shared_ptr<Session>& session, int status) {
+  // What the request buffered is of no more use; its budget is free at once,
+  // not only once the peer has read the reply.
+  session->request->drop_buffer(settings.max_request_buffer);
   // A plain shared pointer: the reply is sent once, then the connection closes.
   auto response = std::make_shared<Response>(session, settings.content_timeout_s);
   response->write_status(status);
@@ -210,9 +227,12 @@ void ServerBase::read_request(const std::shared_ptr<Session>& session) {
   Connection& connection = *session->connection;
   if (!connection.socket) return;
   Request& request = *session->request;
+  if (!request_budget) request_budget = std::make_shared<RequestBudget>(settings.max_buffered_requests);
+  if (request.budget_share.budget() != request_budget) request.budget_share.set_budget(request_budget);
   connection.arm_timeout(settings.request_timeout_s);
   boost::asio::async_read_until(
-      *connection.socket, *request.streambuf, HeadMatcher(*request.streambuf, settings.max_head_size),
+      *connection.socket, *request.streambuf,
+      HeadMatcher(*request.streambuf, settings.max_head_size, &request.budget_share, &request.over_budget),
       [this, session](const error_code& ec, std::size_t head_bytes) {
         Connection& connection = *session->connection;
         connection.disarm_timeout();
@@ -223,7 +243,7 @@ void ServerBase::read_request(const std::shared_ptr<Session>& session) {
         boost::asio::streambuf& buffer = *request.streambuf;
         request.header_time = std::chrono::system_clock::now();
 
-        if (buffer_full(ec, buffer)) return reject_request(session, 413);
+        if (buffer_full(ec, buffer) || request.over_budget) return reject_request(session, 413);
         if (ec) return report(session->request, ec);
         if (!head_complete(buffer, head_bytes, settings.max_head_size))
           return reject_request(session, 431);
@@ -243,11 +263,16 @@ void ServerBase::read_request(const std::shared_ptr<Session>& session) {
             return report(session->request, generic_error(boost::system::errc::protocol_error));
           if (length <= body_buffered) return find_handler(session);
 
-          // More than the buffer can take fills it, which is answered with 413.
+          // A body that can never fit in the request buffer, or that the
+          // budget cannot take now, is refused before any more of it is read.
           const unsigned long long missing = length - body_buffered;
-          const std::size_t to_read = missing > std::numeric_limits<std::size_t>::max()
-                                          ? std::numeric_limits<std::size_t>::max()
-                                          : static_cast<std::size_t>(missing);
+          if (missing >= buffer.max_size() - buffer.size()) return reject_request(session, 413);
+          const std::size_t to_read = static_cast<std::size_t>(missing);
+          if (!settle_buffers(request, nullptr, to_read)) return reject_request(session, 413);
+          // Room for the whole body at once: the buffer then holds what was
+          // charged, not up to twice that after growing step by step.
+          buffer.prepare(to_read);
+          if (!settle_buffers(request, nullptr)) return reject_request(session, 413);
           connection.arm_timeout(settings.content_timeout_s);
           boost::asio::async_read(
               *connection.socket, buffer, boost::asio::transfer_exactly(to_read),
@@ -276,17 +301,20 @@ void ServerBase::read_chunk(const std::shared_ptr<Session>& session,
                             const std::shared_ptr<boost::asio::streambuf>& chunk_buffer) {
   Connection& connection = *session->connection;
   if (!connection.socket) return;
+  Request& request = *session->request;
+  if (!settle_buffers(request, chunk_buffer.get())) return reject_request(session, 413);
   connection.arm_timeout(settings.content_timeout_s);
   boost::asio::async_read_until(
-      *connection.socket, *session->request->streambuf, "\r\n",
+      *connection.socket, *request.streambuf, LineMatcher(*request.streambuf, &request.budget_share, &request.over_budget),
       [this, session, chunk_buffer](const error_code& ec, std::size_t) {
         Connection& connection = *session->connection;
         connection.disarm_timeout();
         auto pass = connection.handler_gate->enter();
         if (!pass) return;
 
-        boost::asio::streambuf& buffer = *session->request->streambuf;
-        if (buffer_full(ec, buffer)) return reject_request(session, 413);
+        Request& request = *session->request;
+        boost::asio::streambuf& buffer = *request.streambuf;
+        if (buffer_full(ec, buffer) || request.over_budget) return reject_request(session, 413);
         if (ec) return report(session->request, ec);
 
         // The size line runs up to the first LF; its last character is the CR.
@@ -305,6 +333,9 @@ void ServerBase::read_chunk(const std::shared_ptr<Session>& session,
 
         const std::size_t needed = static_cast<std::size_t>(length) + 2;  // data, then CR LF
         if (needed <= buffer.size()) return consume_chunk(session, chunk_buffer, length);
+        // The data lands in the request buffer, then moves to the chunk buffer.
+        if (!settle_buffers(request, chunk_buffer.get(), needed - buffer.size() + length))
+          return reject_request(session, 413);
 
         connection.arm_timeout(settings.content_timeout_s);
         boost::asio::async_read(
@@ -315,7 +346,9 @@ void ServerBase::read_chunk(const std::shared_ptr<Session>& session,
               auto pass = connection.handler_gate->enter();
               if (!pass) return;
               if (ec) return report(session->request, ec);
-              if (buffer_full(ec, *session->request->streambuf)) return reject_request(session, 413);
+              if (buffer_full(ec, *session->request->streambuf) ||
+                  !settle_buffers(*session->request, chunk_buffer.get()))
+                return reject_request(session, 413);
               consume_chunk(session, chunk_buffer, length);
             });
       });
@@ -328,11 +361,13 @@ void ServerBase::consume_chunk(const std::shared_ptr<Session>& session,
   if (length > 0) {
     const std::size_t n = std::min<std::size_t>(length, buffer.size());
     if (n > chunk_buffer->max_size() - chunk_buffer->size()) return reject_request(session, 413);
+    if (!settle_buffers(*session->request, chunk_buffer.get(), n)) return reject_request(session, 413);
     auto target = chunk_buffer->prepare(n);
     std::memcpy(target.data(), buffer.data().data(), n);
     chunk_buffer->commit(n);
     buffer.consume(n);
-    if (chunk_buffer->size() == chunk_buffer->max_size()) return reject_request(session, 413);
+    if (chunk_buffer->size() == chunk_buffer->max_size() || !settle_buffers(*session->request, chunk_buffer.get()))
+      return reject_request(session, 413);
   }
   buffer.consume(2);  // CR LF after the chunk data
   if (length > 0) return read_chunk(session, chunk_buffer);
@@ -341,6 +376,8 @@ void ServerBase::consume_chunk(const std::shared_ptr<Session>& session,
   // bytes that followed it, so that `content` yields the body first.
   const std::size_t rest = buffer.size();
   if (chunk_buffer->size() > buffer.max_size() - rest) return reject_request(session, 413);
+  if (!settle_buffers(*session->request, chunk_buffer.get(), chunk_buffer->size() + 2 * rest))
+    return reject_request(session, 413);
   std::string following(static_cast<const char*>(buffer.data().data()), rest);
   buffer.consume(rest);
   const std::size_t body = chunk_buffer->size();
@@ -350,6 +387,8 @@ void ServerBase::consume_chunk(const std::shared_ptr<Session>& session,
   if (rest) std::memcpy(out + body, following.data(), rest);
   buffer.commit(body + rest);
   chunk_buffer->consume(body);
+  // The chunk buffer's room is still held until the request ends.
+  if (!settle_buffers(*session->request, chunk_buffer.get())) return reject_request(session, 413);
   find_handler(session);
 }
 

@@ -21,6 +21,7 @@
 
 #include "http/handler_gate.hpp"
 #include "http/header_map.hpp"
+#include "http/request_budget.hpp"
 #include "http/route_pattern.hpp"
 #include "http/settings.hpp"
 
@@ -72,6 +73,8 @@ class ServerBase {
 
   // Open connections right now (for tests and diagnostics).
   std::size_t live_connection_count() const;
+  // Bytes the requests' buffers hold right now (for tests and diagnostics).
+  std::size_t buffered_request_bytes() const;
 
   ServerSettings settings;
   std::map<RoutePattern, std::map<std::string, Handler>> routes;
@@ -100,6 +103,9 @@ class ServerBase {
   std::shared_ptr<std::mutex> live_connections_mutex;
   std::shared_ptr<HandlerGate> handler_gate;
   std::unique_ptr<boost::asio::steady_timer> accept_retry_timer;
+  // Shared by every request read on this server; made from
+  // settings.max_buffered_requests when the first request is read.
+  std::shared_ptr<RequestBudget> request_budget;
 };
 
 }  // namespace HttpCore

@@ -20,6 +20,10 @@ struct ServerSettings {
   // Largest request (head and body) held in memory; a fuller buffer is answered
   // with 413. Bounded so that one request cannot exhaust memory.
   std::size_t max_request_buffer = std::size_t(256) * 1024 * 1024;
+  // What all requests being read or served may hold in their buffers
+  // together; a request that would take more is answered with 413. Bounded so
+  // that no number of clients can exhaust memory.
+  std::size_t max_buffered_requests = std::size_t(512) * 1024 * 1024;
   // Largest request head (request line and header fields); answered with 431.
   // Large enough for the longest URLs browsers send.
   std::size_t max_head_size = std::size_t(2) * 1024 * 1024;

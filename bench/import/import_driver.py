@@ -308,16 +308,23 @@ def read_reply(sock, deadline):
     return lines[0], lines[1:], bytes(buf[head_end + 4:]), last
 
 
+def send_import(sock, title, kind="doc"):
+    """Sends one "/import_file_as_html" on `sock` and finds its chooser:
+    returns the request, the time it was sent, the chooser's window and a
+    ChooserExit watching it."""
+    request = (f"GET /import_file_as_html?file_filter={kind}&dialog_title={title} HTTP/1.1\r\n"
+               f"Host: 127.0.0.1:{PORT}\r\nConnection: close\r\n\r\n")
+    sent = time.monotonic()
+    sock.sendall(request.encode())
+    window = find_chooser(title)
+    return request, sent, window, ChooserExit(window)
+
+
 def one_import(title, path, export_root, pictures):
     watcher = Watcher(path, export_root)
     sock = socket.create_connection(("127.0.0.1", PORT), timeout=10)
     try:
-        request = (f"GET /import_file_as_html?file_filter=doc&dialog_title={title} HTTP/1.1\r\n"
-                   f"Host: 127.0.0.1:{PORT}\r\nConnection: close\r\n\r\n")
-        sent = time.monotonic()
-        sock.sendall(request.encode())
-        window = find_chooser(title)
-        chooser = ChooserExit(window)
+        request, sent, window, chooser = send_import(sock, title)
         retries = 0
         while True:
             type_path(window, path)

@@ -67,6 +67,15 @@ TEST(FontListCache, TextThatIsNoFontListIsCutAtACharacterBoundary) {
   EXPECT_EQ(FitFontListText(text, 0), "");
 }
 
+// Found by fuzzing the pipe's requests: the JSON reader throws, rather than
+// fail, on nesting deeper than its limit; the pipe thread must not end.
+TEST(FontListCache, TextNestedBeyondTheReadersLimitIsCutLikeAnyOtherText) {
+  std::string nested;
+  for (int i = 0; i < 2000; ++i) nested += "{\"font_list\":";
+  ASSERT_NO_THROW(FitFontListText(nested, 100));
+  EXPECT_EQ(FitFontListText(nested, 100), nested.substr(0, 99));
+}
+
 TEST(FontListCache, StoringATooLongListNeverOverrunsTheCache) {
   StoreFontListCache(FontListReply(1000, std::string(80, 'x')));
   const std::size_t length = ::strnlen(g_fontListCache, kFontListCacheSize);

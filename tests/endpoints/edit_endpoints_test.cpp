@@ -15,6 +15,7 @@
 
 #include "endpoints/endpoint_table.hpp"
 #include "endpoints/reply_framing.hpp"
+#include "export/reply_body.hpp"
 #include "platform/testing/fake_top_level_windows.hpp"
 #include "tests/office/office_fixture.hpp"
 #include "tests/platform/codepage_test_locales.hpp"
@@ -69,7 +70,9 @@ class EditEndpoints : public office_test::OfficeTest {
     fields.put("http_uri", path);
     fields.put("http_content_length", content_length);
     Reply reply;
-    HandleEndpointRequest(tree, fields, reply.header, reply.body);
+    ReplyBody body;
+    HandleEndpointRequest(tree, fields, reply.header, body);
+    EXPECT_TRUE(body.ToText(reply.body));
     Json::Reader().parse(reply.body, reply.json);
     return reply;
   }

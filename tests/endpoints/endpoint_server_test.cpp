@@ -11,7 +11,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -25,7 +27,9 @@
 #include "office/deskrelay_dlg.hpp"
 #include "desktop/font_list.hpp"
 #include "endpoints/endpoint_front.hpp"
+#include "export/base64.hpp"
 #include "export/export_paths.hpp"
+#include "export/reply_budget.hpp"
 #include "http/server.hpp"
 #include "platform/automation.hpp"
 #include "platform/codepage.hpp"
@@ -527,6 +531,162 @@ TEST_F(EndpointServer, PurgeExportTwiceInARow) {
   EXPECT_FALSE(fs::exists(fs::path(root_) / "import.html"));
   EXPECT_TRUE(fs::exists(root_));
   EXPECT_EQ(Get("/purge_export"), done);
+}
+
+// --- Streamed file replies ------------------------------------------------
+
+std::string Noise(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  return bytes;
+}
+
+TEST_F(EndpointServer, GetFilesStreamedIsTheWritersReplyByteForByte) {
+  // Pictures around the pieces a file is read in, texts the writer escapes,
+  // a name listed twice and one that is missing.
+  Json::Value images(Json::objectValue);
+  Json::Value texts(Json::objectValue);
+  std::string list;
+  unsigned seed = 1;
+  for (std::size_t size : {1, 2, 3, 196607, 196608, 196609, 2000003}) {
+    const std::string path = (home_ / ("p" + std::to_string(size) + ".png")).string();
+    const std::string bytes = Noise(size, seed++);
+    WriteFile(path, bytes);
+    Json::Value& entry = images[path];
+    entry["base64"] = Base64Encode(bytes);
+    entry["filename"] = entry["full_filename"] = path;
+    entry["mime_type"] = "image/png";
+    entry["tag"] = "img";
+    list += path + ",";
+  }
+  const std::string text = "caf\xC3\xA9 \"quoted\" \x01 \xED\x95\x9C\n";
+  const std::string txt = (home_ / "t.txt").string();
+  WriteFile(txt, text);
+  Json::Value& entry = texts[txt];
+  entry["text"] = text;
+  entry["filename"] = entry["full_filename"] = txt;
+  entry["mime_type"] = "text/plain";
+  list += txt + "," + (home_ / "missing.gif").string() + "," + list;
+
+  Json::Value expected(Json::objectValue);
+  expected["encoding"] = "utf-8";
+  expected["image_files"] = images;
+  expected["success"] = true;
+  expected["text_files"] = texts;
+  const std::string body = Json::StyledWriter().write(expected);
+  Json::Value request(Json::objectValue);
+  request["file_list"] = list;
+  EXPECT_TRUE(Post("/get_files", Json::FastWriter().write(request)) == Ok(body));
+  EXPECT_TRUE(Get("/get_files?file_list=" + Percent(list)) == Ok(body));
+  EXPECT_EQ(ReplyTextHeld(), 0u);
+}
+
+TEST_F(EndpointServer, DownloadBase64StreamedIsTheWritersReply) {
+  const std::string bytes = Noise(1000001, 5);
+  WriteFile(fs::path(support_) / "image002.jpg", bytes);
+  Json::Value entry(Json::objectValue);
+  entry["base64"] = Base64Encode(bytes);
+  entry["filename"] = "image002.jpg";
+  entry["full_filename"] = "import.files/image002.jpg";
+  entry["success"] = true;
+  entry["type"] = "base64";
+  EXPECT_TRUE(Get("/download_base64?filename=image002.jpg") == Ok(Json::StyledWriter().write(entry)));
+}
+
+// What happens to a listed file once the reply's head has gone out.
+struct FileChange {
+  const char* name;
+  void (*apply)(const fs::path& first, const fs::path& second);
+};
+
+const FileChange kFileChanges[] = {
+    {"FirstShrinks", [](const fs::path& first, const fs::path&) { fs::resize_file(first, 1 << 20); }},
+    {"FirstGrows",
+     [](const fs::path& first, const fs::path&) {
+       std::ofstream(first, std::ios::binary | std::ios::app) << "more";
+     }},
+    {"SecondIsReplacedBeforeItsTurn",
+     [](const fs::path&, const fs::path& second) {
+       std::ofstream(second.string() + ".new", std::ios::binary) << Noise(1000, 1);
+       fs::rename(second.string() + ".new", second);
+     }},
+};
+
+class EndpointServerChange : public EndpointServer, public ::testing::WithParamInterface<FileChange> {};
+
+TEST_P(EndpointServerChange, FileThatChangesWhileSentEndsTheConnection) {
+  const fs::path first = home_ / "first.png", second = home_ / "second.png";
+  const std::string first_bytes = Noise(48 << 20, 1), second_bytes = Noise(1000, 2);
+  WriteFile(first, first_bytes);
+  WriteFile(second, second_bytes);
+
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  int small = 64 * 1024;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  timeval tv{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port_);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const std::string request = "GET /get_files?file_list=" + Percent(first.string() + "," + second.string()) +
+                              " HTTP/1.1\r\nConnection: close\r\n\r\n";
+  ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+
+  std::string reply;
+  char buf[65536];
+  auto read_some = [&](std::size_t until) {
+    while (reply.size() < until) {
+      const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      if (n <= 0) return false;
+      reply.append(buf, static_cast<std::size_t>(n));
+    }
+    return true;
+  };
+  ASSERT_TRUE(read_some(1 << 20));
+  GetParam().apply(first, second);
+  read_some(std::numeric_limits<std::size_t>::max());
+  ::close(fd);
+
+  const std::size_t head_end = reply.find("\r\n\r\n");
+  ASSERT_NE(head_end, std::string::npos);
+  const std::size_t length_at = reply.find("Content-Length: ");
+  const std::size_t announced = std::stoul(reply.substr(length_at + 16));
+  const std::string body = reply.substr(head_end + 4);
+  // Cut short, and nothing in it that the laid-out reply would not hold.
+  EXPECT_LT(body.size(), announced);
+  const std::string first_base64 = Base64Encode(first_bytes);
+  const std::size_t picture_at = body.find("\"base64\" : \"");
+  ASSERT_NE(picture_at, std::string::npos);
+  const std::string sent = body.substr(picture_at + 12, first_base64.size());
+  EXPECT_TRUE(first_base64.compare(0, sent.size(), sent) == 0);
+  EXPECT_EQ(body.find(Base64Encode(Noise(1000, 1))), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, EndpointServerChange, ::testing::ValuesIn(kFileChanges),
+                         [](const ::testing::TestParamInfo<FileChange>& info) { return std::string(info.param.name); });
+
+TEST_F(EndpointServer, TextsPastTheReplyBudgetGetAJsonFailure) {
+  SetReplyTextBudget(1 << 20);
+  const std::string text(300000, 'x');
+  std::string list;
+  for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
+    WriteFile(home_ / name, text);
+    list += (home_ / name).string() + ",";
+  }
+  WriteFile(fs::path(support_) / "big.txt", std::string(1200000, 'y'));
+  const std::string refused = Get("/get_files?file_list=" + Percent(list));
+  const std::string within = Get("/get_files?file_list=" + Percent((home_ / "a.txt").string()));
+  const std::string download = Get("/download_text?filename=big.txt");
+  SetReplyTextBudget(kReplyTextBudgetBytes);
+  const std::string failure = Ok("{\n   \"message\" : \"The reply's text would exceed the 1 MiB that replies may "
+                                 "hold at once\",\n   \"success\" : false\n}\n");
+  EXPECT_EQ(refused, failure);
+  EXPECT_EQ(download, failure);
+  EXPECT_EQ(JsonOf(within)["text_files"].size(), 1u);
+  EXPECT_EQ(ReplyTextHeld(), 0u);
 }
 
 }  // namespace

@@ -127,4 +127,19 @@ TEST(JsonParams, EmptyMalformedOrTooDeepBodiesThrowStandardExceptions) {
   EXPECT_NO_THROW(ParamsFromJson("{\"html\":\"" + std::string(1000, '[') + "\\\"{\"}"));
 }
 
+// Each value is a tree node of some hundred bytes: a body of a few hundred
+// megabytes of "1," would become tens of gigabytes.
+TEST(JsonParams, BodiesWithMoreValuesThanTheLimitAreRefusedBeforeParsing) {
+  auto array_of = [](std::size_t count) {
+    std::string body = "[1";
+    for (std::size_t i = 1; i < count; ++i) body += ",1";
+    return body + "]";
+  };
+  EXPECT_EQ(ParamsFromJson(array_of(kMaxParamValues - 1)).size(), kMaxParamValues - 1);
+  EXPECT_THROW(ParamsFromJson(array_of(kMaxParamValues)), std::invalid_argument);
+  // Commas inside strings are no values.
+  EXPECT_EQ(ReadParam(ParamsFromJson("{\"list\":\"" + std::string(3 * kMaxParamValues, ',') + "\"}"), "list").size(),
+            3 * kMaxParamValues);
+}
+
 }  // namespace

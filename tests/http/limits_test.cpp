@@ -1,5 +1,6 @@
 // Bounds a hostile client runs into: the request buffer (413), the head size
-// and field count (431), and chunk sizes that could not fit.
+// and field count (431), chunk sizes that could not fit, and the budget that
+// all connections' buffered requests share (413).
 
 #include <gtest/gtest.h>
 
@@ -114,6 +115,98 @@ TEST_F(Limits, ManyTinyChunksAreDecoded) {
   client.send(body + "0\r\n\r\n");
   const std::string reply = client.read_reply(10000ms);
   EXPECT_EQ(reply.substr(reply.find("\r\n\r\n") + 4), std::string(5000, 'z'));
+}
+
+// The budget all requests share: small here, so that a few bodies use it up.
+class RequestBudget : public Limits {
+ protected:
+  void SetUp() override {
+    Limits::SetUp();
+    server.server.settings.max_buffered_requests = 256 * 1024;
+    server.server.settings.max_request_buffer = 1024 * 1024;
+    server.start();
+  }
+  // Waits until the server's buffers hold at least `bytes`.
+  bool buffered_at_least(std::size_t bytes) {
+    const auto deadline = Clock::now() + 3000ms;
+    while (server.server.buffered_request_bytes() < bytes) {
+      if (Clock::now() > deadline) return false;
+      std::this_thread::sleep_for(5ms);
+    }
+    return true;
+  }
+  bool buffered_at_most(std::size_t bytes) {
+    const auto deadline = Clock::now() + 3000ms;
+    while (server.server.buffered_request_bytes() > bytes) {
+      if (Clock::now() > deadline) return false;
+      std::this_thread::sleep_for(5ms);
+    }
+    return true;
+  }
+  static std::string post_head(std::size_t length) {
+    return "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
+  }
+};
+
+TEST_F(RequestBudget, BodyThatWouldGoOverIsRefusedAtOnceWhileOthersAreServed) {
+  // Two bodies held back one byte short take most of the budget.
+  Client first(server.port);
+  Client second(server.port);
+  first.send(post_head(100000) + std::string(99999, 'a'));
+  second.send(post_head(100000) + std::string(99999, 'b'));
+  ASSERT_TRUE(buffered_at_least(200000));
+
+  // A third is answered before it sends a byte of its body.
+  Client third(server.port);
+  third.send(post_head(100000));
+  EXPECT_EQ(third.read_all(), kPayloadTooLarge);
+  EXPECT_TRUE(server.heard(boost::system::errc::message_size));
+  EXPECT_LE(server.server.buffered_request_bytes(), 256u * 1024);
+
+  // Requests without a large body are still served meanwhile.
+  Client small(server.port);
+  small.send("POST / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello");
+  EXPECT_EQ(small.read_reply(), "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+
+  // The held bodies complete, and what they took is free again.
+  first.send("a");
+  second.send("b");
+  EXPECT_EQ(first.read_reply().size(), std::string("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n").size() + 100000);
+  EXPECT_EQ(second.read_reply().size(), std::string("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n").size() + 100000);
+  first.send(get("/", "Connection: close\r\n"));
+  second.send(get("/", "Connection: close\r\n"));
+  EXPECT_TRUE(first.wait_closed());
+  EXPECT_TRUE(second.wait_closed());
+  EXPECT_TRUE(buffered_at_most(64 * 1024));
+  Client again(server.port);
+  again.send(post_head(100000) + std::string(100000, 'c'));
+  EXPECT_EQ(again.read_reply().rfind("HTTP/1.1 200 OK", 0), 0u);
+}
+
+TEST_F(RequestBudget, UnfinishedHeadsCountAndAreCutOffAtTheBudget) {
+  std::vector<std::unique_ptr<Client>> clients;
+  std::size_t refused = 0;
+  for (int i = 0; i < 16 && refused == 0; ++i) {
+    clients.push_back(std::make_unique<Client>(server.port));
+    clients.back()->send("GET / HTTP/1.1\r\nX-Long: " + std::string(60000, 'x'));
+    const std::string reply = clients.back()->read_all(300ms);
+    if (reply == kPayloadTooLarge) ++refused;
+    EXPECT_LE(server.server.buffered_request_bytes(), 256u * 1024);
+  }
+  EXPECT_EQ(refused, 1u);
+  EXPECT_GE(clients.size(), 3u);
+  clients.clear();
+  EXPECT_TRUE(buffered_at_most(0));
+  Client next(server.port);
+  next.send(get("/"));
+  EXPECT_EQ(next.read_reply().rfind("HTTP/1.1 200 OK", 0), 0u);
+}
+
+TEST_F(RequestBudget, ChunkedBodyIsCutOffAtTheBudget) {
+  std::string body = "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (int i = 0; i < 100; ++i) body += "1000\r\n" + std::string(4096, 'c') + "\r\n";
+  refused(body + "0\r\n\r\n", kPayloadTooLarge);
+  EXPECT_TRUE(buffered_at_most(0));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include <boost/asio/write.hpp>
 
 #include "server_fixture.hpp"
@@ -122,6 +124,11 @@ TEST_F(Routing, NothingIsSentWhileTheHandlerHoldsTheResponse) {
     held.reset();
   });
   EXPECT_EQ(client.read_reply(), "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ndone");
+  // The reply can arrive before the handler above has let go of `mutex`:
+  // the loop passes this one only after it, and both live until then.
+  std::promise<void> passed;
+  boost::asio::post(*server.server.event_loop, [&passed] { passed.set_value(); });
+  passed.get_future().wait();
 }
 
 TEST_F(Routing, WriteStatusAddsLengthUnlessFieldsCarryOne) {
