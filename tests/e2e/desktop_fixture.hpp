@@ -198,8 +198,8 @@ class DesktopTest : public ::testing::Test {
     driver_ = std::make_unique<DialogDriver>(home_, display_->name());
     if (!window_manager) return;
     if (!Executable("/usr/bin/openbox")) GTEST_SKIP() << "openbox is not installed";
-    // Now and then (about one start in ten on a busy machine) openbox hangs
-    // before it prints or takes anything; a second one starts normally.
+    // Now and then (twice in one CI run) openbox hangs before it prints or
+    // takes anything; another one then starts normally.
     for (int attempt = 1; attempt <= 3; ++attempt) {
       wm_ = std::make_unique<Process>("/usr/bin/openbox", home_.Environment({"DISPLAY=" + display_->name()}),
                                       home_.root() + "/openbox" + std::to_string(attempt),
