@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/globals.hpp"
+#include "base/json_text.hpp"
 
 namespace {
 
@@ -23,8 +24,7 @@ std::string WriteWithFirstFamilies(const Json::Value& reply, Json::ArrayIndex co
   for (Json::ArrayIndex i = 0; i < count; ++i) families.append(reply["font_list"][i]);
   cut["font_list"] = count > 0 ? families : Json::Value();
   cut["font_count"] = static_cast<int>(count);
-  Json::StyledWriter writer;
-  return writer.write(cut);
+  return StyledJson(cut);
 }
 
 }  // namespace

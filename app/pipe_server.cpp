@@ -61,13 +61,13 @@ PipeAction AnswerPipeRequest(const char* request, std::size_t length, const Pipe
   std::memcpy(text, request, length);
   text[length] = '\0';
 
-  if (Matches(text, "quit", 4)) return PipeAction::kQuit;
+  if (Matches(text, kPipeQuit, 4)) return PipeAction::kQuit;
   if (Matches(text, "/get_clipboard_text", 18)) SetReply(services.read_clipboard_json());
   if (Matches(text, "/get_font_list", 13)) {
     if (g_fontListCache[0] == '\0') StoreFontListCache(services.font_list_json());
     SetReply(g_fontListCache);
   }
-  if (Matches(text, "ping", 4)) SetReply("pong");
+  if (Matches(text, kPipePing, 4)) SetReply(kPipePong);
   return PipeAction::kReply;
 }
 

@@ -8,12 +8,9 @@
 #include <string>
 
 #include "platform/control_pipe.hpp"
+#include "protocol/control_pipe_protocol.hpp"
 
-// Request messages are 1 to 255 bytes; the buffer keeps room for the zero
-// byte put after them.
-constexpr std::size_t kPipeRequestBufferSize = 256;
 // The reply buffer keeps its text from one request to the next.
-constexpr std::size_t kPipeReplyBufferSize = 1165535;
 extern char g_pipeReply[kPipeReplyBufferSize];
 
 // The services the pipe answers with; the real ones unless a test says so.

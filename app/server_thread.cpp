@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "app/process_exit.hpp"
+#include "base/debug_trace.hpp"
 #include "endpoints/endpoint_front.hpp"
 
 namespace {
@@ -45,8 +46,15 @@ void ConfigureHttpServer() {
   g_server->default_handlers["GET"] = OnGetRequest;
   g_server->default_handlers["POST"] = OnPostRequest;
   g_server->default_handlers["OPTIONS"] = OnOptionsRequest;
-  g_server->error_hook = [](std::shared_ptr<HttpCore::ServerBase::Request>,
-                            const boost::system::error_code&) {};
+  // Transport errors change nothing in the replies; a debug build says them.
+  g_server->error_hook = [](std::shared_ptr<HttpCore::ServerBase::Request> request,
+                            const boost::system::error_code& error) {
+    (void)request;
+    (void)error;
+    DL_TRACE("http", (request && !request->method.empty() ? request->method + " " + request->path + ": "
+                                                           : std::string()) +
+                         error.message());
+  };
 }
 
 HttpCore::Server& HttpServer() { return *g_server; }

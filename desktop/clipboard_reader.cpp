@@ -10,11 +10,11 @@
 #include <set>
 #include <stdexcept>
 
-#include "export/base64.hpp"
+#include "base/base64.hpp"
+#include "base/utf.hpp"
 #include "export/base64_splice.hpp"
 #include "export/collected_file.hpp"
 #include "export/export_paths.hpp"
-#include "export/text_conversion.hpp"
 #include "platform/codepage.hpp"
 
 namespace {

@@ -4,7 +4,8 @@
 
 #include <algorithm>
 
-#include "export/text_conversion.hpp"
+#include "base/json_text.hpp"
+#include "base/utf.hpp"
 
 std::string GetFontListJson(const platform::FontCollection& fonts) {
   const auto families = fonts.InstalledFamilies();
@@ -23,7 +24,7 @@ std::string GetFontListJson(const platform::FontCollection& fonts) {
   reply["encoding"] = "utf-8";
   reply["font_count"] = count;
   reply["success"] = true;
-  return Json::StyledWriter().write(reply);
+  return StyledJson(reply);
 }
 
 std::string GetFontListJson() { return GetFontListJson(platform::FontCollection::Get()); }

@@ -2,7 +2,8 @@
 
 #include <json/json.h>
 
-#include "export/text_conversion.hpp"
+#include "base/json_text.hpp"
+#include "base/utf.hpp"
 #include "platform/codepage.hpp"
 
 namespace {
@@ -35,7 +36,7 @@ std::string GetVersionInfoJson(const platform::OfficeVersion& office, unsigned i
   reply["product_version"] = "1.0.0";
   reply["product_name"] = "PLUMETO_HTTP";
   reply["system_codepage"] = Json::UInt(system_codepage);
-  return Json::StyledWriter().write(reply);
+  return StyledJson(reply);
 }
 
 std::string GetVersionInfoJson() {

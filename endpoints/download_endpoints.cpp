@@ -2,6 +2,7 @@
 
 #include <json/value.h>
 
+#include "base/json_text.hpp"
 #include "endpoints/reply_framing.hpp"
 #include "export/export_paths.hpp"
 #include "export/file_entry.hpp"
@@ -19,7 +20,7 @@ std::string RefusedEntry(const std::string& filename, const char* type, const ch
   entry["full_filename"] = SupportFolderPrefix() + filename;
   entry["success"] = false;
   entry["type"] = type;
-  return WriteJsonReply(entry);
+  return StyledJson(entry);
 }
 
 }  // namespace

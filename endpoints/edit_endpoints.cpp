@@ -9,14 +9,14 @@
 #include <memory>
 #include <thread>
 
+#include "base/json_text.hpp"
+#include "base/utf.hpp"
+#include "endpoints/automation_failure.hpp"
 #include "export/export_paths.hpp"
 #include "export/purge.hpp"
-#include "export/text_conversion.hpp"
-#include "office/automation_failure.hpp"
 #include "office/deskrelay_dlg.hpp"
 #include "office/word_window.hpp"
 #include "platform/codepage.hpp"
-#include "platform/utf.hpp"
 
 namespace {
 
@@ -38,7 +38,7 @@ std::string EncodedPage(const std::string& utf8, platform::CodePage code_page) {
     target = system;
   }
   std::u16string wide;
-  platform::DecodeUtf8(text, wide);  // invalid bytes become U+FFFD
+  DecodeUtf8(text, wide);  // invalid bytes become U+FFFD
   std::string bytes;
   // A code page nobody has: the page stays in UTF-8 rather than vanish.
   if (!platform::WideToMultiByte(target, wide, bytes)) return text;
@@ -69,7 +69,7 @@ std::optional<EditReply> RunEditPhase(const std::string& path, const RequestTree
                                       const RequestTree& fields) {
   // A dialog of an earlier edit is not used again; its Word window, if
   // any, stays with the person at the desktop.
-  office::DiscardMainDialog();
+  DiscardMainDialog();
   auto dialog = std::make_unique<CDeskrelayDlg>();
   dialog->Create(CDeskrelayDlg::IDD);
   dialog->ShowWindow(SW_HIDE);
@@ -79,7 +79,7 @@ std::optional<EditReply> RunEditPhase(const std::string& path, const RequestTree
     Json::Value reply(Json::objectValue);
     reply["success"] = false;
     reply["message"] = "MS Office Word Application not found";
-    return EditReply{WriteJsonReply(reply), ReplyTemplate::kB};
+    return EditReply{StyledJson(reply), ReplyTemplate::kB};
   }
 
   // The working buffer holds twice the announced body and a NUL; the page,
@@ -92,7 +92,7 @@ std::optional<EditReply> RunEditPhase(const std::string& path, const RequestTree
   std::string page;
   if (html.size() < capacity) page = EncodedPage(html, static_cast<platform::CodePage>(code_page));
   if (html.size() >= capacity || page.size() >= capacity) {
-    office::DiscardMainDialog();
+    DiscardMainDialog();
     return EditReply{FailureJson("html_data is too long: the page takes " +
                                      std::to_string(std::max(html.size(), page.size())) +
                                      " bytes, more than the " + std::to_string(capacity - 1) +
@@ -119,22 +119,22 @@ std::string CheckWordAliveReply() {
   if (g_pMainDlg) {
     alive = IsWordWindowOpen();
     // The person closed the window: the dialog is of no further use.
-    if (!alive) office::DiscardMainDialog();
+    if (!alive) DiscardMainDialog();
   }
   Json::Value reply(Json::objectValue);
   reply["success"] = true;
   reply["msword_alive"] = alive;
-  return WriteJsonReply(reply);
+  return StyledJson(reply);
 }
 
 std::string CloseWordWindowReply() {
   if (g_pMainDlg) {
     g_pMainDlg->CloseWordWindow();
-    office::DiscardMainDialog();
+    DiscardMainDialog();
     Sleep(1000);
   }
   Json::Value reply(Json::objectValue);
   reply["success"] = true;
   reply["message"] = "Office Word Application closed";
-  return WriteJsonReply(reply);
+  return StyledJson(reply);
 }

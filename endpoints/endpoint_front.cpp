@@ -6,13 +6,13 @@
 
 #include <boost/algorithm/string/predicate.hpp>
 
+#include "endpoints/automation_failure.hpp"
 #include "endpoints/endpoint_table.hpp"
 #include "endpoints/reply_framing.hpp"
 #include "endpoints/request_trees.hpp"
 #include "export/reply_body.hpp"
 #include "http/body_source.hpp"
 #include "http/status_phrase.hpp"
-#include "office/automation_failure.hpp"
 #include "platform/automation.hpp"
 
 namespace {
@@ -88,7 +88,7 @@ void Serve(const HttpResponsePtr& response, const HttpRequestPtr& request, Param
   } catch (const Automation::AutomationException& e) {
     // The conversion has quit its application; the dialog that held it must
     // not be reused by the next request.
-    office::DiscardMainDialog();
+    DiscardMainDialog();
     WriteUnexpectedFailure(*response, fields,
                            "Office automation failed while serving " + request->path + ": " + e.what());
   } catch (...) {

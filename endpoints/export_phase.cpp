@@ -7,18 +7,19 @@
 #include <thread>
 #include <vector>
 
+#include "base/utf.hpp"
+#include "endpoints/automation_failure.hpp"
 #include "endpoints/last_import.hpp"
 #include "export/base64_splice.hpp"
 #include "export/collected_file.hpp"
 #include "export/export_paths.hpp"
+#include "export/file_checks.hpp"
 #include "export/file_list.hpp"
 #include "export/file_reading.hpp"
 #include "export/purge.hpp"
-#include "export/text_conversion.hpp"
-#include "office/automation_failure.hpp"
 #include "office/deskrelay_dlg.hpp"
-#include "office/office_files.hpp"
 #include "office/word_window.hpp"
+#include "platform/codepage.hpp"
 #include "platform/codepage.hpp"
 
 namespace {
@@ -57,10 +58,10 @@ Page ReadPage(platform::CodePage our_code_page) {
       page.chosen = page.raw;
       break;
     case PageLabel::kOur:
-      CodePageToUtf8(our_code_page, page.raw, page.chosen);
+      platform::CodePageToUtf8(our_code_page, page.raw, page.chosen);
       break;
     case PageLabel::kAcp:
-      CodePageToUtf8(platform::kCodePageAnsi, page.raw, page.chosen);
+      platform::CodePageToUtf8(platform::kCodePageAnsi, page.raw, page.chosen);
       break;
   }
   CutUtf8ToFit(page.chosen, room);
@@ -73,10 +74,10 @@ std::string SlideName(int number) { return "SLIDE" + std::to_string(number) + ".
 // over. An entry of a name already there replaces it.
 void CollectSlides(const std::u16string& first, const std::u16string& pattern, Json::Value& image_files,
                    Base64Splice& splice) {
-  if (first.empty() || !office::FileOrFolderExists(first)) return;
+  if (first.empty() || !FileOrFolderExists(first)) return;
   for (int number = 1; number <= 99; ++number) {
     const std::u16string path = FormatSlidePath(pattern, number);
-    if (!office::FileOrFolderExists(path)) continue;
+    if (!FileOrFolderExists(path)) continue;
     const std::string name = SlideName(number);
     Json::Value entry(Json::objectValue);
     entry["slide_num"] = number;
@@ -130,7 +131,7 @@ std::string ReferringTag(const std::string& page, const std::string& name) {
 ReplyBody RunExportPhase(const std::string& path, const RequestTree& params) {
   if (g_pMainDlg) {
     WaitForWordClosed();
-    office::DiscardMainDialog();
+    DiscardMainDialog();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
 

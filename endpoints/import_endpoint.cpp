@@ -5,14 +5,15 @@
 #include <cctype>
 #include <memory>
 
+#include "base/json_text.hpp"
+#include "base/utf.hpp"
+#include "endpoints/automation_failure.hpp"
 #include "endpoints/last_import.hpp"
 #include "endpoints/reply_framing.hpp"
 #include "export/export_paths.hpp"
 #include "export/file_reading.hpp"
 #include "export/purge.hpp"
-#include "export/text_conversion.hpp"
 #include "http/mime_types.hpp"
-#include "office/automation_failure.hpp"
 #include "office/deskrelay_dlg.hpp"
 #include "office/office_trace.hpp"
 
@@ -52,12 +53,12 @@ std::string LowerAscii(std::string text) {
 
 // Closes the import: no dialog object outlives it.
 struct DialogScope {
-  ~DialogScope() { office::DiscardMainDialog(); }
+  ~DialogScope() { DiscardMainDialog(); }
 };
 
 std::string Refusal(Json::Value& reply, const char* message) {
   reply["message"] = message;
-  return WriteJsonReply(reply);
+  return StyledJson(reply);
 }
 
 // A failed conversion may have left part of its output behind; none of it
@@ -145,8 +146,8 @@ std::optional<std::string> RunImportPhase(const RequestTree& params) {
     const std::string step = office::LastTraceLabel();
     reply["message"] = "Office automation failed while converting " + chosen +
                        (step.empty() ? std::string() : " at step \"" + step + "\"") + ": " +
-                       office::AutomationFailureMessage(e);
-    return WriteJsonReply(reply);
+                       AutomationFailureMessage(e);
+    return StyledJson(reply);
   }
 
   RecordLastImport(chosen, mime_type, conversion->name);

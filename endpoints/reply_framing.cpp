@@ -5,6 +5,8 @@
 
 #include <json/writer.h>
 
+#include "base/json_text.hpp"
+
 #define DL_CORS_ALLOW_HEADERS                                                           \
   "Access-Control-Allow-Headers: Origin,Accept,X-Requested-With,Content-Type,Access-" \
   "Control-Request-Method,Access-Control-Request-Headers,Authorization\r\n"
@@ -106,11 +108,9 @@ void CutAtFirstNul(std::string& body) {
   if (nul != std::string::npos) body.resize(nul);
 }
 
-std::string WriteJsonReply(const Json::Value& value) { return Json::StyledWriter().write(value); }
-
 std::string FailureJson(const std::string& message) {
   Json::Value reply(Json::objectValue);
   reply["message"] = message;
   reply["success"] = false;
-  return WriteJsonReply(reply);
+  return StyledJson(reply);
 }

@@ -49,8 +49,5 @@ std::string PreflightHeader(const std::string& origin, bool allow_private_networ
 // Content-Length and would corrupt the connection's next reply.
 void CutAtFirstNul(std::string& body);
 
-// `value` written with Json::StyledWriter, as every JSON reply is.
-std::string WriteJsonReply(const Json::Value& value);
-
 // {"message": message, "success": false} as a JSON reply.
 std::string FailureJson(const std::string& message);

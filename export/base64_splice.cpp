@@ -6,7 +6,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "export/json_text.hpp"
+#include "base/json_text.hpp"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "export/collected_file.hpp"
 
+#include "base/extension.hpp"
 #include "export/base64_splice.hpp"
 #include "export/export_paths.hpp"
-#include "export/extension.hpp"
 #include "export/file_entry.hpp"
 #include "export/text_file_entry.hpp"
 

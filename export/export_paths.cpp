@@ -9,7 +9,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "export/text_conversion.hpp"
+#include "base/utf.hpp"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string_view>
 #include <utility>
 
+#include "base/utf.hpp"
 #include "export/base64_splice.hpp"
 #include "export/collected_file.hpp"
 #include "export/export_paths.hpp"
-#include "export/text_conversion.hpp"
 
 namespace {
 

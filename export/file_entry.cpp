@@ -2,11 +2,11 @@
 
 #include <json/json.h>
 
+#include "base/json_text.hpp"
+#include "base/utf.hpp"
 #include "export/base64_splice.hpp"
 #include "export/export_paths.hpp"
 #include "export/file_reading.hpp"
-#include "export/json_text.hpp"
-#include "export/text_conversion.hpp"
 
 namespace {
 

@@ -1,8 +1,9 @@
 #include "export/file_list.hpp"
 
+#include "base/utf.hpp"
 #include "export/export_paths.hpp"
 #include "export/file_reading.hpp"
-#include "export/text_conversion.hpp"
+#include "platform/codepage.hpp"
 
 std::vector<std::string> ScanFileList(std::string_view text) {
   static constexpr std::string_view kOpen = "<o:File HRef=\"";
@@ -30,7 +31,7 @@ std::optional<std::string> ReadFileListText(const std::string& path) {
   const std::size_t nul = bytes.find('\0');
   if (nul != std::string::npos) bytes.resize(nul);
   std::string utf8;
-  if (!CodePageToUtf8(platform::kCodePageAnsi, bytes, utf8)) return std::nullopt;
+  if (!platform::CodePageToUtf8(platform::kCodePageAnsi, bytes, utf8)) return std::nullopt;
   // The text is converted in a buffer of twice the file's size; a list that
   // grows beyond that (single-byte code pages take up to three bytes a
   // character in UTF-8) loses its end, not the bytes after the buffer.

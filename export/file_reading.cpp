@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <memory>
 
-#include "export/base64.hpp"
+#include "base/base64.hpp"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "base/json_text.hpp"
+#include "base/utf.hpp"
 #include "export/export_paths.hpp"
-#include "export/json_text.hpp"
-#include "export/text_conversion.hpp"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <utility>
 
-#include "export/base64.hpp"
+#include "base/base64.hpp"
 #include "export/file_reading.hpp"
 
 namespace {

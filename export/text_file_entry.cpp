@@ -4,10 +4,11 @@
 
 #include <optional>
 
+#include "base/json_text.hpp"
+#include "base/utf.hpp"
 #include "export/export_paths.hpp"
 #include "export/file_reading.hpp"
-#include "export/json_text.hpp"
-#include "export/text_conversion.hpp"
+#include "platform/codepage.hpp"
 
 namespace {
 
@@ -47,7 +48,7 @@ bool DecodeExportedText(const std::string& bytes, platform::CodePage code_page,
                         std::string& utf8) {
   const std::string_view view(bytes);
   if (StartsWith(view, "\xEF\xBB\xBF")) {
-    return CodePageToUtf8(platform::kCodePageUtf8, UpToNul(view.substr(3)), utf8);
+    return platform::CodePageToUtf8(platform::kCodePageUtf8, UpToNul(view.substr(3)), utf8);
   }
   if (StartsWith(view, "\xFF\xFE")) {
     utf8 = Utf16ToUtf8(view.substr(2), false);
@@ -57,7 +58,7 @@ bool DecodeExportedText(const std::string& bytes, platform::CodePage code_page,
     utf8 = Utf16ToUtf8(view.substr(2), true);
     return true;
   }
-  return CodePageToUtf8(code_page, UpToNul(view), utf8);
+  return platform::CodePageToUtf8(code_page, UpToNul(view), utf8);
 }
 
 std::string ReadTextFileEntry(const std::string& name,

@@ -19,7 +19,7 @@
 #include "desktop/clipboard_reader.hpp"
 #include "export/base64_splice.hpp"
 #include "fuzz/fuzz_support.hpp"
-#include "platform/x11/clipboard_html_format.hpp"
+#include "platform/clipboard_html_format.hpp"
 
 namespace {
 

@@ -13,10 +13,11 @@
 
 #include <json/json.h>
 
-#include "export/json_text.hpp"
-#include "export/text_conversion.hpp"
+#include "base/json_text.hpp"
+#include "base/utf.hpp"
 #include "export/text_file_entry.hpp"
 #include "fuzz/fuzz_support.hpp"
+#include "platform/codepage.hpp"
 #include "platform/codepage.hpp"
 
 namespace {
@@ -54,10 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Decoding never fails on bad input; what it gives is UTF-8.
   std::string utf8;
-  FUZZ_EXPECT(CodePageToUtf8(code_page, bytes, utf8) == known);
+  FUZZ_EXPECT(platform::CodePageToUtf8(code_page, bytes, utf8) == known);
   FUZZ_EXPECT(IsUtf8(utf8));
   std::string back;
-  FUZZ_EXPECT(Utf8ToCodePage(code_page, utf8, back) == known);
+  FUZZ_EXPECT(platform::Utf8ToCodePage(code_page, utf8, back) == known);
 
   // Valid UTF-8 survives the way through UTF-16 unchanged.
   if (IsUtf8(bytes)) FUZZ_EXPECT(WideToUtf8(Utf8ToWide(bytes)) == bytes);
@@ -81,6 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_EXPECT(IsUtf8(cut));
 
   // What the budget counts is what the writer writes, for any bytes.
-  FUZZ_EXPECT(StyledJsonStringSize(bytes) == Json::StyledWriter().write(Json::Value(std::string(bytes))).size() - 1);
+  FUZZ_EXPECT(StyledJsonStringSize(bytes) == StyledJson(Json::Value(std::string(bytes))).size() - 1);
   return 0;
 }

@@ -5,10 +5,10 @@
 #include <exception>
 #include <thread>
 
+#include "export/file_checks.hpp"
 #include "office/deskrelay_dlg.hpp"
 #include "office/dispatch_result.hpp"
 #include "office/export_targets.hpp"
-#include "office/office_files.hpp"
 #include "office/office_trace.hpp"
 #include "platform/office_members.hpp"
 
@@ -57,7 +57,7 @@ void AbandonExcel(CDeskrelayDlg& dlg) {
 }  // namespace
 
 void CDeskrelayDlg::ConvertExcelToHtml(const std::u16string& fileName) {
-  if (!office::FileOrFolderExists(fileName)) return;
+  if (!FileOrFolderExists(fileName)) return;
 
   const office::ExportTargets targets = office::CurrentExportTargets();
   const Variant missing = Variant::Missing();

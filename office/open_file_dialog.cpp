@@ -10,12 +10,12 @@
 #include <thread>
 #include <vector>
 
+#include "base/utf.hpp"
+#include "export/file_checks.hpp"
 #include "office/deskrelay_dlg.hpp"
-#include "office/office_files.hpp"
 #include "office/office_trace.hpp"
 #include "platform/file_chooser.hpp"
 #include "platform/top_level_windows.hpp"
-#include "export/text_conversion.hpp"
 
 namespace {
 
@@ -168,6 +168,6 @@ void CDeskrelayDlg::PickImportFile(std::u16string& result, const std::string& ki
   }
   // A longer path cut to size would name another file.
   if (wide.size() >= kMaxPickedPath) return;
-  if (!office::FileOrFolderExists(wide)) return;
+  if (!FileOrFolderExists(wide)) return;
   result = wide;
 }

@@ -5,10 +5,10 @@
 #include <chrono>
 #include <thread>
 
+#include "export/file_checks.hpp"
 #include "office/deskrelay_dlg.hpp"
 #include "office/dispatch_result.hpp"
 #include "office/export_targets.hpp"
-#include "office/office_files.hpp"
 #include "office/office_trace.hpp"
 #include "platform/office_members.hpp"
 
@@ -58,7 +58,7 @@ void AbandonPowerPoint(CDeskrelayDlg& dlg) {
 }  // namespace
 
 void CDeskrelayDlg::ConvertPowerPointToHtml(const std::u16string& fileName, bool slidesAsImages) {
-  if (!office::FileOrFolderExists(fileName)) return;
+  if (!FileOrFolderExists(fileName)) return;
 
   const office::ExportTargets targets = office::CurrentExportTargets();
   std::u16string between;  // intermediate file to remove, once written
@@ -100,7 +100,7 @@ void CDeskrelayDlg::ConvertPowerPointToHtml(const std::u16string& fileName, bool
       }
       office::Trace("ppt 4 3");
       ConvertWordToHtml(between);
-      office::DeleteFileQuietly(between);
+      DeleteFileQuietly(between);
       between.clear();
       office::Trace("ppt 4 4");
     }
@@ -113,7 +113,7 @@ void CDeskrelayDlg::ConvertPowerPointToHtml(const std::u16string& fileName, bool
     m_pptApp.InvokeHelper(kQuit, DISPATCH_METHOD, VT_EMPTY, nullptr, {});
     m_pptApp.ReleaseDispatch();
   } catch (const AutomationException&) {
-    if (!between.empty()) office::DeleteFileQuietly(between);
+    if (!between.empty()) DeleteFileQuietly(between);
     AbandonPowerPoint(*this);
     throw;
   }

@@ -3,11 +3,11 @@
 
 #include <vector>
 
+#include "export/file_checks.hpp"
 #include "office/by_reference_call.hpp"
 #include "office/deskrelay_dlg.hpp"
 #include "office/dispatch_result.hpp"
 #include "office/export_targets.hpp"
-#include "office/office_files.hpp"
 #include "office/office_trace.hpp"
 #include "platform/office_members.hpp"
 
@@ -52,7 +52,7 @@ void AbandonWord(CDeskrelayDlg& dlg) {
 }  // namespace
 
 void CDeskrelayDlg::ConvertWordToHtml(const std::u16string& fileName) {
-  if (!office::FileOrFolderExists(fileName)) return;
+  if (!FileOrFolderExists(fileName)) return;
 
   const office::ExportTargets targets = office::CurrentExportTargets();
   Variant varFileName = Variant::Bstr(fileName);

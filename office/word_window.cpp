@@ -8,11 +8,11 @@
 #include <thread>
 #include <vector>
 
-#include "export/text_conversion.hpp"
+#include "base/utf.hpp"
+#include "export/file_checks.hpp"
 #include "office/by_reference_call.hpp"
 #include "office/deskrelay_dlg.hpp"
 #include "office/dispatch_result.hpp"
-#include "office/office_files.hpp"
 #include "office/office_trace.hpp"
 #include "platform/codepage.hpp"
 #include "platform/office_members.hpp"
@@ -62,7 +62,7 @@ void CDeskrelayDlg::OpenHtmlInWord(const std::string& path, platform::CodePage c
   } catch (const std::range_error&) {
     return;
   }
-  if (!office::FileOrFolderExists(widePath)) return;
+  if (!FileOrFolderExists(widePath)) return;
 
   office::Trace("mopen 1");
   m_wordApp.InvokeHelper(word::kAppVisible, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_BOOL}, true);

@@ -56,6 +56,9 @@ constexpr HRESULT RPC_E_SERVERFAULT = static_cast<HRESULT>(0x80010105u);
 constexpr HRESULT RPC_E_DISCONNECTED = static_cast<HRESULT>(0x80010108u);
 constexpr HRESULT RPC_E_TIMEOUT = static_cast<HRESULT>(0x8001011Fu);
 
+// "0x80020009": a result code as logs and replies show it.
+std::string FormatHresult(HRESULT code);
+
 // The exception every failing automation call raises. Deliberately not a
 // std::exception: handlers that catch only standard exceptions must not
 // mistake it for a bad request.

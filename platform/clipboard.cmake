@@ -1,12 +1,17 @@
-# Clipboard: the CLIPBOARD selection of X11 desktops, read with Xlib.
-add_library(dl_platform_clipboard STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/clipboard.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/x11/clipboard.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/x11/clipboard_targets.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/x11/clipboard_html_format.cpp)
-target_link_libraries(dl_platform_clipboard PUBLIC PkgConfig::X11 Threads::Threads PRIVATE dl_platform_utf)
+# Clipboard: what every backend shares (choosing among what an owner offers,
+# the "HTML Format" description), the X11 backend on the CLIPBOARD selection
+# read with Xlib, and a test double that knows nothing of X11.
+dl_library(dl_platform_clipboard
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/clipboard_targets.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/clipboard_html_format.cpp
+  DEPENDS dl_base)
+
+dl_library(dl_platform_clipboard_x11
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/x11/clipboard.cpp
+  DEPENDS dl_platform_clipboard PkgConfig::X11 Threads::Threads)
 
 # Test double: an owner offering what a test gives it.
-add_library(dl_platform_clipboard_fake STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/testing/fake_clipboard.cpp)
-target_link_libraries(dl_platform_clipboard_fake PUBLIC dl_platform_clipboard)
+dl_library(dl_platform_clipboard_fake
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/testing/fake_clipboard.cpp
+  DEPENDS dl_platform_clipboard)

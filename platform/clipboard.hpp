@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/current_backend.hpp"
+
 namespace platform {
 
 // One look at the clipboard. Every member is empty when the clipboard does
@@ -37,11 +39,13 @@ class Clipboard {
 
   // The process-wide clipboard: the platform backend unless a test has
   // installed another one.
-  static Clipboard& Get();
+  static Clipboard& Get() { return CurrentBackend<Clipboard>::Get(); }
 
   // Installs `clipboard` as the process-wide one (nullptr restores the
   // platform backend). Not thread-safe; call it before any reader runs.
-  static void SetForTesting(std::unique_ptr<Clipboard> clipboard);
+  static void SetForTesting(std::unique_ptr<Clipboard> clipboard) {
+    CurrentBackend<Clipboard>::SetForTesting(std::move(clipboard));
+  }
 
   // A new instance of the platform backend.
   static std::unique_ptr<Clipboard> CreatePlatformBackend();

@@ -57,4 +57,14 @@ bool MultiByteToWide(CodePage code_page, std::string_view bytes,
 bool WideToMultiByte(CodePage code_page, std::u16string_view text,
                      std::string& out);
 
+// Text in `code_page` (0: the system code page) to UTF-8, through UTF-16.
+// Invalid input becomes U+FFFD. False, with `utf8` empty, for an unknown
+// code page.
+bool CodePageToUtf8(CodePage code_page, std::string_view bytes, std::string& utf8);
+
+// UTF-8 to `code_page`; invalid UTF-8 becomes U+FFFD first, characters the
+// code page lacks become '?'. False, with `bytes` empty, for an unknown code
+// page.
+bool Utf8ToCodePage(CodePage code_page, std::string_view utf8, std::string& bytes);
+
 }  // namespace platform

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/current_backend.hpp"
+
 namespace platform {
 
 class Dialogs {
@@ -22,11 +24,13 @@ class Dialogs {
 
   // The process-wide dialogs: the platform backend unless a test has
   // installed another one.
-  static Dialogs& Get();
+  static Dialogs& Get() { return CurrentBackend<Dialogs>::Get(); }
 
   // Installs `dialogs` as the process-wide one (nullptr restores the
   // platform backend). Not thread-safe; call it before any dialog is shown.
-  static void SetForTesting(std::unique_ptr<Dialogs> dialogs);
+  static void SetForTesting(std::unique_ptr<Dialogs> dialogs) {
+    CurrentBackend<Dialogs>::SetForTesting(std::move(dialogs));
+  }
 
   // A new instance of the platform backend.
   static std::unique_ptr<Dialogs> CreatePlatformBackend();

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/current_backend.hpp"
+
 namespace platform {
 
 // One entry of the chooser's file-type list.
@@ -35,11 +37,13 @@ class FileChooser {
 
   // The process-wide chooser: the platform backend unless a test has
   // installed another one.
-  static FileChooser& Get();
+  static FileChooser& Get() { return CurrentBackend<FileChooser>::Get(); }
 
   // Installs `chooser` as the process-wide one (nullptr restores the platform
   // backend). Not thread-safe; call it before any chooser is shown.
-  static void SetForTesting(std::unique_ptr<FileChooser> chooser);
+  static void SetForTesting(std::unique_ptr<FileChooser> chooser) {
+    CurrentBackend<FileChooser>::SetForTesting(std::move(chooser));
+  }
 
   // A new instance of the platform backend.
   static std::unique_ptr<FileChooser> CreatePlatformBackend();

@@ -1,10 +1,9 @@
 # Font family enumeration: fontconfig on POSIX desktops.
-add_library(dl_platform_fonts STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/fonts.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/posix/fontconfig_fonts.cpp)
-target_link_libraries(dl_platform_fonts PUBLIC PkgConfig::FONTCONFIG PRIVATE dl_platform_utf)
+dl_library(dl_platform_fonts
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/posix/fontconfig_fonts.cpp
+  DEPENDS dl_base PkgConfig::FONTCONFIG)
 
 # Test double: a collection with the families a test chooses.
-add_library(dl_platform_fonts_fake STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/testing/fake_fonts.cpp)
-target_link_libraries(dl_platform_fonts_fake PUBLIC dl_platform_fonts)
+dl_library(dl_platform_fonts_fake
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/testing/fake_fonts.cpp
+  DEPENDS dl_platform_fonts)

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/current_backend.hpp"
+
 namespace platform {
 
 class FontCollection {
@@ -25,11 +27,13 @@ class FontCollection {
 
   // The process-wide collection: the platform backend unless a test has
   // installed another one.
-  static const FontCollection& Get();
+  static const FontCollection& Get() { return CurrentBackend<FontCollection>::Get(); }
 
   // Installs `collection` as the process-wide one (nullptr restores the
   // platform backend). Not thread-safe; call it before any reader runs.
-  static void SetForTesting(std::unique_ptr<FontCollection> collection);
+  static void SetForTesting(std::unique_ptr<FontCollection> collection) {
+    CurrentBackend<FontCollection>::SetForTesting(std::move(collection));
+  }
 
   // A new instance of the platform backend.
   static std::unique_ptr<FontCollection> CreatePlatformBackend();

@@ -1,6 +1,6 @@
 # Office automation servers ("Word.Application", "Excel.Application",
-# "PowerPoint.Application") on one long-lived headless LibreOffice, driven
-# through its C++ UNO API.
+# "PowerPoint.Application") on a long-lived LibreOffice (headless for
+# conversions, visible for editing), driven through its C++ UNO API.
 if(NOT DL_LIBREOFFICE)
   return()
 endif()
@@ -12,8 +12,8 @@ find_program(DL_CPPUMAKER cppumaker HINTS ${DL_LO_SDK_DIR}/bin NO_DEFAULT_PATH)
 find_path(DL_UNO_INCLUDE_DIR sal/config.h HINTS ${DL_LO_SDK_DIR}/include /usr/include/libreoffice)
 set(_lo_types ${DL_LO_PROGRAM_DIR}/types.rdb ${DL_LO_PROGRAM_DIR}/types/offapi.rdb)
 if(NOT DL_CPPUMAKER OR NOT DL_UNO_INCLUDE_DIR OR NOT EXISTS ${DL_LO_PROGRAM_DIR}/types.rdb)
-  message(WARNING "LibreOffice SDK not found: the office automation servers are not built")
-  return()
+  message(FATAL_ERROR "LibreOffice SDK not found (install libreoffice-dev, or configure with "
+                      "-DDL_LIBREOFFICE=OFF for a build without the office automation servers)")
 endif()
 
 # C++ headers of the office's UNO types, generated from the installed type
@@ -35,17 +35,31 @@ foreach(lib uno_cppu uno_cppuhelpergcc3 uno_sal uno_salhelpergcc3)
   list(APPEND _uno_libs ${DL_LIB_${lib}})
 endforeach()
 
-file(GLOB _lo_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/libreoffice/*.cpp)
-add_library(dl_platform_libreoffice STATIC ${_lo_srcs})
+dl_library(dl_platform_libreoffice
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/libreoffice/edited_page.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/libreoffice/engine.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/libreoffice/engine_documents.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/libreoffice/engine_editing.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/libreoffice/excel_server.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/libreoffice/format_sniffer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/libreoffice/import_filters.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/libreoffice/office_process.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/libreoffice/pdf_page.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/libreoffice/powerpoint_server.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/libreoffice/server_support.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/libreoffice/servers.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/libreoffice/uno_support.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/libreoffice/web_page_layout.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/libreoffice/word_server.cpp
+  DEPENDS dl_platform_automation dl_platform_codepage dl_base Threads::Threads)
 add_dependencies(dl_platform_libreoffice dl_uno_headers)
 # The UNO headers are third-party code: include them as system headers so
 # that their warnings do not drown ours.
 target_include_directories(dl_platform_libreoffice SYSTEM PRIVATE ${DL_UNO_INCLUDE_DIR} ${_uno_gen})
 target_compile_definitions(dl_platform_libreoffice PRIVATE UNX GCC LINUX CPPU_ENV=gcc3
   DL_LO_PROGRAM_DIR="${DL_LO_PROGRAM_DIR}")
-target_link_libraries(dl_platform_libreoffice
-  PUBLIC dl_platform_automation dl_platform_codepage dl_platform_utf Threads::Threads
-  PRIVATE ${_uno_libs})
+target_link_libraries(dl_platform_libreoffice PRIVATE ${_uno_libs})
 # The UNO runtime libraries carry versioned names that live only in the
 # office's program folder.
 target_link_options(dl_platform_libreoffice INTERFACE "LINKER:-rpath,${DL_LO_PROGRAM_DIR}")

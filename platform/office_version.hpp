@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/current_backend.hpp"
+
 namespace platform {
 
 struct RegisteredWordVersion {
@@ -33,11 +35,13 @@ class OfficeVersion {
 
   // The process-wide source: the platform backend unless a test has
   // installed another one.
-  static const OfficeVersion& Get();
+  static const OfficeVersion& Get() { return CurrentBackend<OfficeVersion>::Get(); }
 
   // Installs `source` as the process-wide one (nullptr restores the platform
   // backend). Not thread-safe; call it before any reader runs.
-  static void SetForTesting(std::unique_ptr<OfficeVersion> source);
+  static void SetForTesting(std::unique_ptr<OfficeVersion> source) {
+    CurrentBackend<OfficeVersion>::SetForTesting(std::move(source));
+  }
 
   // A new instance of the platform backend.
   static std::unique_ptr<OfficeVersion> CreatePlatformBackend();

@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/current_backend.hpp"
+
 namespace platform {
 
 using WindowId = std::uint64_t;  // 0: none
@@ -55,11 +57,13 @@ class TopLevelWindows {
 
   // The process-wide instance: the platform backend unless a test has
   // installed another one.
-  static TopLevelWindows& Get();
+  static TopLevelWindows& Get() { return CurrentBackend<TopLevelWindows>::Get(); }
 
   // Installs `windows` as the process-wide one (nullptr restores the
   // platform backend). Not thread-safe; call it before any other call.
-  static void SetForTesting(std::unique_ptr<TopLevelWindows> windows);
+  static void SetForTesting(std::unique_ptr<TopLevelWindows> windows) {
+    CurrentBackend<TopLevelWindows>::SetForTesting(std::move(windows));
+  }
 
   // A new instance of the platform backend.
   static std::unique_ptr<TopLevelWindows> CreatePlatformBackend();

@@ -34,7 +34,7 @@ std::string LastPipeReply() { return g_reply; }
 
 int ExchangeOnce() {
   g_sentQuit = g_quitFlag.load() != 0;
-  std::strcpy(g_request, g_sentQuit ? "quit" : "ping");
+  std::strcpy(g_request, g_sentQuit ? kPipeQuit : kPipePing);
   // The text and its terminating zero byte as one message.
   if (Pipe().WriteMessage(g_request, std::strlen(g_request) + 1) != platform::PipeWrite::kSent) {
     return -1;

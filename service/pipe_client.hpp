@@ -6,17 +6,14 @@
 #include <cstddef>
 #include <string>
 
+#include "protocol/control_pipe_protocol.hpp"
+
 // Set to 1 by the stop request; the next exchange then carries "quit".
 extern std::atomic<int> g_quitFlag;
 
 // Failed opens since the last success (0 or 1: reset after each wait).
 extern std::atomic<int> g_openFailureCount;
 
-// Request buffer 256 bytes; a reply of up to kPipeReplyReadLimit bytes is
-// read into a buffer of kPipeReplyBufferSize.
-constexpr std::size_t kPipeRequestBufferSize = 256;
-constexpr std::size_t kPipeReplyBufferSize = 1165535;
-constexpr std::size_t kPipeReplyReadLimit = 1165534;
 
 // Waits of the client loop, in milliseconds.
 constexpr int kOpenRetryMs = 10000;

@@ -27,9 +27,9 @@
 #include <iterator>
 #include <string>
 
-#include "export/base64.hpp"
+#include "base/base64.hpp"
+#include "base/utf.hpp"
 #include "export/file_entry.hpp"
-#include "export/text_conversion.hpp"
 
 extern char** environ;
 

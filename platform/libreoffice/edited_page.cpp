@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "base/utf.hpp"
 #include "platform/libreoffice/web_page_layout.hpp"
-#include "platform/utf.hpp"
 
 namespace fs = std::filesystem;
 
@@ -138,7 +138,7 @@ std::string PageForEditing(std::string_view bytes, CodePage codePage) {
   // The office would switch to whatever a page declares; the page is now
   // UTF-8 whatever it said, and says so first.
   return "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">" +
-         DeclareCharset(Utf16ToUtf8(wide), "utf-8");
+         DeclareCharset(WideToUtf8(wide), "utf-8");
 }
 
 void FinishSavedPage(const fs::path& page, CodePage codePage) {

@@ -18,6 +18,7 @@
 #include <com/sun/star/uno/RuntimeException.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 
+#include "base/debug_trace.hpp"
 #include "platform/libreoffice/engine_impl.hpp"
 #include "platform/libreoffice/uno_support.hpp"
 
@@ -197,25 +198,30 @@ void Engine::Impl::Start() {
 
 void Engine::Impl::Guarded(const std::string& what, const std::function<void()>& fn) {
   try {
-    EnsureRunning();
-    fn();
-  } catch (const EngineError&) {
-    throw;
-  } catch (const css::lang::DisposedException& e) {
-    LoseOffice();
-    throw EngineError(EngineError::Kind::kEngineLost,
-                      what + ": LibreOffice stopped answering (" + S(e.Message) + ")");
-  } catch (const css::uno::RuntimeException& e) {
-    if (desktop.is() && (!process.Running() || killedByCaller)) {
+    try {
+      EnsureRunning();
+      fn();
+    } catch (const EngineError&) {
+      throw;
+    } catch (const css::lang::DisposedException& e) {
       LoseOffice();
-      throw EngineError(EngineError::Kind::kEngineLost, what + ": LibreOffice stopped answering");
+      throw EngineError(EngineError::Kind::kEngineLost,
+                        what + ": LibreOffice stopped answering (" + S(e.Message) + ")");
+    } catch (const css::uno::RuntimeException& e) {
+      if (desktop.is() && (!process.Running() || killedByCaller)) {
+        LoseOffice();
+        throw EngineError(EngineError::Kind::kEngineLost, what + ": LibreOffice stopped answering");
+      }
+      throw EngineError(EngineError::Kind::kFailed, what + ": " + S(e.Message));
+    } catch (const css::uno::Exception& e) {
+      throw EngineError(EngineError::Kind::kFailed,
+                        what + (e.Message.isEmpty() ? std::string() : ": " + S(e.Message)));
+    } catch (const std::exception& e) {
+      throw EngineError(EngineError::Kind::kFailed, what + ": " + e.what());
     }
-    throw EngineError(EngineError::Kind::kFailed, what + ": " + S(e.Message));
-  } catch (const css::uno::Exception& e) {
-    throw EngineError(EngineError::Kind::kFailed,
-                      what + (e.Message.isEmpty() ? std::string() : ": " + S(e.Message)));
-  } catch (const std::exception& e) {
-    throw EngineError(EngineError::Kind::kFailed, what + ": " + e.what());
+  } catch (const EngineError& e) {
+    DL_TRACE("office", e.what());
+    throw;
   }
 }
 
@@ -248,6 +254,7 @@ void Engine::Impl::Run(std::chrono::milliseconds limit, std::function<void()> fn
     process.Stop(std::chrono::milliseconds(0));
     lock.lock();
     done.wait_for(lock, kAbandonLimit, [&] { return !jobPending && !jobRunning; });
+    DL_TRACE("office", "a call did not finish within its limit; the office was stopped");
     throw EngineError(EngineError::Kind::kTimedOut,
                       "LibreOffice did not finish within " + std::to_string(limit.count() / 1000.0).substr(0, 4) +
                           " s and was stopped");

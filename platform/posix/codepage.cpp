@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstddef>
 
-#include "platform/utf.hpp"
+#include "base/utf.hpp"
 
 namespace platform {
 namespace {
@@ -206,7 +206,7 @@ bool WideToMultiByte(CodePage code_page, std::u16string_view text,
                      std::string& out) {
   const CodePage resolved = Resolve(code_page);
   if (resolved == kCodePageUtf8) {
-    out = Utf16ToUtf8(text);
+    out = WideToUtf8(text);
     return true;
   }
   const char* name = IconvName(resolved);

@@ -6,6 +6,7 @@
 // socket file left by a killed instance is recognised as stale and replaced,
 // while a live instance keeps every later one out.
 
+#include "base/debug_trace.hpp"
 #include "platform/control_pipe.hpp"
 
 #include <fcntl.h>
@@ -110,6 +111,7 @@ PipeRead ReadOne(int fd, char* buffer, std::size_t capacity) {
     const ssize_t n = ::recv(fd, buffer, capacity, MSG_TRUNC);
     if (n < 0) {
       if (errno == EINTR) continue;
+      DL_TRACE("pipe", ErrnoText("read", errno));
       return result;
     }
     const auto got = static_cast<std::size_t>(n);
@@ -133,6 +135,7 @@ PipeWrite WriteOne(int fd, const char* data, std::size_t size) {
     const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
+      DL_TRACE("pipe", ErrnoText("write", errno));
       return errno == EMSGSIZE ? PipeWrite::kTooLarge : PipeWrite::kFailed;
     }
     return static_cast<std::size_t>(n) == size ? PipeWrite::kSent : PipeWrite::kFailed;
@@ -218,6 +221,7 @@ class PosixControlPipeServer final : public ControlPipeServer {
       // A client that gave up while queued is not a failure of the wait.
       if (errno == EINTR || errno == ECONNABORTED) continue;
       error_ = ErrnoText("accept", errno);
+      DL_TRACE("pipe", error_);
       return false;
     }
     // One connection for the life of the process: later clients are
@@ -283,6 +287,7 @@ class PosixControlPipeClient final : public ControlPipeClient {
       rc = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
+      DL_TRACE("pipe", ErrnoText("connect to " + dir + "/" + kPipeName, errno));
       Close();
       return false;
     }

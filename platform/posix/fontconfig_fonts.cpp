@@ -13,8 +13,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/utf.hpp"
 #include "platform/fonts.hpp"
-#include "platform/utf.hpp"
 
 namespace platform {
 namespace {

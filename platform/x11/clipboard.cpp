@@ -1,3 +1,4 @@
+#include "base/debug_trace.hpp"
 #include "platform/x11/clipboard.hpp"
 
 #include <X11/Xatom.h>
@@ -227,6 +228,7 @@ class SelectionSource final : public ClipboardTargetSource {
              e.xselection.selection == atoms_[kClipboard] && e.xselection.target == target;
     };
     if (!WaitFor(is_answer, AnswerDeadline(), &event)) {
+      DL_TRACE("clipboard", "the owner did not answer a conversion in time");
       unresponsive_ = true;
       return std::nullopt;
     }
@@ -266,6 +268,7 @@ class SelectionSource final : public ClipboardTargetSource {
     PropertyData result;
     for (;;) {
       if (!WaitFor(is_part, AnswerDeadline(), &event)) {
+        DL_TRACE("clipboard", "the owner stopped in the middle of an incremental transfer");
         unresponsive_ = true;
         return std::nullopt;
       }
@@ -296,7 +299,11 @@ ClipboardContents ReadOnce(const X11ClipboardOptions& options) {
   InstallErrorHandlerOnce();
   Connection connection(options.display);
   Display* display = connection.display();
-  if (!display) return {};
+  if (!display) {
+    DL_TRACE("clipboard", std::string("cannot open the display ") +
+                              XDisplayName(options.display.empty() ? nullptr : options.display.c_str()));
+    return {};
+  }
 
   Atom atoms[kAtomCount];
   if (!XInternAtoms(display, const_cast<char**>(kAtomNames), kAtomCount, False, atoms) || connection.lost())
@@ -307,7 +314,10 @@ ClipboardContents ReadOnce(const X11ClipboardOptions& options) {
   XSelectInput(display, window, PropertyChangeMask);
   SelectionSource source(connection, window, atoms, options, deadline);
   ClipboardContents contents = ReadClipboardContents(source, options.limits);
-  if (connection.lost()) return {};
+  if (connection.lost()) {
+    DL_TRACE("clipboard", "the connection to the display was lost");
+    return {};
+  }
   XDestroyWindow(display, window);
   return contents;
 }

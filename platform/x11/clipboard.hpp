@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/clipboard.hpp"
-#include "platform/x11/clipboard_targets.hpp"
+#include "platform/clipboard_targets.hpp"
 
 namespace platform {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/base64.hpp"
 #include "desktop/clipboard_reader.hpp"
-#include "export/base64.hpp"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/base64.hpp"
 #include "desktop/clipboard_reader.hpp"
-#include "export/base64.hpp"
 
 namespace {
 

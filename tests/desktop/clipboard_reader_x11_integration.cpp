@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/base64.hpp"
 #include "desktop/clipboard_reader.hpp"
-#include "export/base64.hpp"
 #include "export/export_paths.hpp"
 #include "platform/x11/clipboard.hpp"
 #include "tests/platform/clipboard_x11_harness.hpp"

@@ -8,11 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "base/base64.hpp"
 #include "endpoints/endpoint_table.hpp"
 #include "endpoints/export_phase.hpp"
-#include "export/base64.hpp"
 #include "export/export_paths.hpp"
-#include "export/text_conversion.hpp"
 #include "platform/file_chooser.hpp"
 #include "platform/top_level_windows.hpp"
 #include "tests/office/office_fixture.hpp"

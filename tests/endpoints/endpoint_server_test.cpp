@@ -24,13 +24,14 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
-#include "office/deskrelay_dlg.hpp"
+#include "base/base64.hpp"
+#include "base/json_text.hpp"
 #include "desktop/font_list.hpp"
 #include "endpoints/endpoint_front.hpp"
-#include "export/base64.hpp"
 #include "export/export_paths.hpp"
 #include "export/reply_budget.hpp"
 #include "http/server.hpp"
+#include "office/deskrelay_dlg.hpp"
 #include "platform/automation.hpp"
 #include "platform/codepage.hpp"
 #include "platform/testing/fake_fonts.hpp"
@@ -574,7 +575,7 @@ TEST_F(EndpointServer, GetFilesStreamedIsTheWritersReplyByteForByte) {
   expected["image_files"] = images;
   expected["success"] = true;
   expected["text_files"] = texts;
-  const std::string body = Json::StyledWriter().write(expected);
+  const std::string body = StyledJson(expected);
   Json::Value request(Json::objectValue);
   request["file_list"] = list;
   EXPECT_TRUE(Post("/get_files", Json::FastWriter().write(request)) == Ok(body));
@@ -591,7 +592,7 @@ TEST_F(EndpointServer, DownloadBase64StreamedIsTheWritersReply) {
   entry["full_filename"] = "import.files/image002.jpg";
   entry["success"] = true;
   entry["type"] = "base64";
-  EXPECT_TRUE(Get("/download_base64?filename=image002.jpg") == Ok(Json::StyledWriter().write(entry)));
+  EXPECT_TRUE(Get("/download_base64?filename=image002.jpg") == Ok(StyledJson(entry)));
 }
 
 // What happens to a listed file once the reply's head has gone out.

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "export/base64.hpp"
+#include "base/base64.hpp"
 
 namespace {
 

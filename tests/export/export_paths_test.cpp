@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "export/text_conversion.hpp"
+#include "base/utf.hpp"
 #include "tests/export/export_test_support.hpp"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "export/base64.hpp"
+#include "base/base64.hpp"
 #include "export/collected_file.hpp"
 #include "tests/export/export_test_support.hpp"
 

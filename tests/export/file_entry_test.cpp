@@ -8,10 +8,10 @@
 #include <chrono>
 #include <future>
 
-#include "export/base64.hpp"
+#include "base/base64.hpp"
+#include "base/extension.hpp"
+#include "base/utf.hpp"
 #include "export/collected_file.hpp"
-#include "export/extension.hpp"
-#include "export/text_conversion.hpp"
 #include "tests/export/export_test_support.hpp"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "export/text_conversion.hpp"
+#include "base/utf.hpp"
 #include "tests/export/export_test_support.hpp"
 
 namespace {

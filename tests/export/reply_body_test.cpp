@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "export/base64.hpp"
+#include "base/base64.hpp"
+#include "base/json_text.hpp"
 #include "export/base64_splice.hpp"
-#include "export/json_text.hpp"
 #include "tests/export/export_test_support.hpp"
 
 namespace {
@@ -22,7 +22,7 @@ namespace {
 using export_test::TempDir;
 using export_test::WriteFile;
 
-std::string Styled(const Json::Value& value) { return Json::StyledWriter().write(value); }
+std::string Styled(const Json::Value& value) { return StyledJson(value); }
 
 std::string Noise(std::size_t size, unsigned seed) {
   std::mt19937 random(seed);

@@ -22,7 +22,7 @@ add_dependencies(clipboard_x11_harness clipboard_silent_owner)
 add_executable(platform_clipboard_x11_tests
   ${CMAKE_CURRENT_LIST_DIR}/clipboard_contract_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/clipboard_x11_test.cpp)
-target_link_libraries(platform_clipboard_x11_tests PRIVATE dl_platform_clipboard clipboard_x11_harness
+target_link_libraries(platform_clipboard_x11_tests PRIVATE dl_platform_clipboard_x11 clipboard_x11_harness
   GTest::gtest GTest::gtest_main Threads::Threads)
 gtest_discover_tests(platform_clipboard_x11_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS integration)
 

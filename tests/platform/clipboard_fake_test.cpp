@@ -2,9 +2,10 @@
 // targets that it shares with the X11 backend.
 #include <gtest/gtest.h>
 
+#include "base/utf.hpp"
+#include "platform/clipboard_html_format.hpp"
+#include "platform/clipboard_targets.hpp"
 #include "platform/testing/fake_clipboard.hpp"
-#include "platform/x11/clipboard_html_format.hpp"
-#include "platform/x11/clipboard_targets.hpp"
 #include "tests/platform/clipboard_contract.hpp"
 
 namespace clipboard_test {
@@ -94,7 +95,9 @@ TEST(ClipboardTargets, DataBeyondItsLimitReadsAsAbsentWithoutCuttingIt) {
 }
 
 TEST(ClipboardTextConversion, Utf8ToUtf16RejectsOverlongSurrogateAndOutOfRangeForms) {
-  using platform::Utf8ToUtf16Lenient;
+  // Clipboard text: every byte that does not start a well-formed sequence
+  // becomes U+FFFD.
+  auto Utf8ToUtf16Lenient = [](std::string_view text) { return Utf8ToWideLenient(text, Utf8Errors::kReplaceEachByte); };
   EXPECT_EQ(Utf8ToUtf16Lenient("\xC0\xAF"), u"\uFFFD\uFFFD");          // overlong '/'
   EXPECT_EQ(Utf8ToUtf16Lenient("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // U+D800
   EXPECT_EQ(Utf8ToUtf16Lenient("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");

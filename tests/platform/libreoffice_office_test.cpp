@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "office/deskrelay_dlg.hpp"
+#include "base/utf.hpp"
 #include "export/export_paths.hpp"
 #include "export/file_list.hpp"
-#include "export/text_conversion.hpp"
 #include "libreoffice_test_support.hpp"
+#include "office/deskrelay_dlg.hpp"
 #include "platform/libreoffice/servers.hpp"
 
 namespace {

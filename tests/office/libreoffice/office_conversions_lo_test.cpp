@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <random>
 
-#include "office/deskrelay_dlg.hpp"
+#include "endpoints/automation_failure.hpp"
 #include "export/export_paths.hpp"
 #include "export/file_list.hpp"
 #include "libreoffice_test_support.hpp"
-#include "office/automation_failure.hpp"
+#include "office/deskrelay_dlg.hpp"
 #include "platform/libreoffice/engine.hpp"
 #include "platform/libreoffice/servers.hpp"
 #include "platform/testing/fake_dialogs.hpp"
@@ -49,7 +49,7 @@ class OfficeOnLibreOffice : public ::testing::Test {
   }
 
   void TearDown() override {
-    office::DiscardMainDialog();
+    DiscardMainDialog();
     platform::libreoffice::UnregisterLibreOfficeServers();
     engine_.reset();
     platform::Dialogs::SetForTesting(nullptr);
@@ -104,7 +104,7 @@ TEST_F(OfficeOnLibreOffice, PowerPointGivesSlidePicturesOrAWebPageThroughPdf) {
             (std::vector<std::string>{"Slide1.JPG", "Slide2.JPG", "Slide3.JPG"}));
   EXPECT_FALSE(fs::exists(fs::path(root_) / "import.html"));
 
-  office::DiscardMainDialog();
+  DiscardMainDialog();
   fs::remove_all(fs::path(root_) / "import_pptslides");
   g_pMainDlg = new CDeskrelayDlg();
   ASSERT_TRUE(g_pMainDlg->CreateWordApp());
@@ -127,12 +127,12 @@ TEST_F(OfficeOnLibreOffice, ACorruptFileFailsCleanlyAndTheNextConversionWorks) {
     g_pMainDlg->ConvertWordToHtml(U16(docs_ / "random.docx"));
     FAIL() << "random bytes were converted";
   } catch (const Automation::AutomationException& e) {
-    const Json::Value reply = office::AutomationFailureReply(e);
+    const Json::Value reply = AutomationFailureReply(e);
     EXPECT_FALSE(reply["success"].asBool());
     EXPECT_NE(reply["message"].asString().find("office automation failed"), std::string::npos);
   }
   EXPECT_TRUE(g_pMainDlg->m_wordApp.IsEmpty());
-  office::DiscardMainDialog();
+  DiscardMainDialog();
   EXPECT_TRUE(Entries(root_).empty());
   EXPECT_EQ(engine_->OpenDocuments(), 0u);
 

@@ -1,9 +1,9 @@
-#include "platform/x11/clipboard_targets.hpp"
+#include "platform/clipboard_targets.hpp"
 
 #include <algorithm>
 
-#include "platform/utf.hpp"
-#include "platform/x11/clipboard_html_format.hpp"
+#include "base/utf.hpp"
+#include "platform/clipboard_html_format.hpp"
 
 namespace platform {
 namespace {
@@ -20,12 +20,6 @@ std::u16string Latin1ToUtf16(std::string_view latin1) {
 bool HasPngSignature(std::string_view bytes) {
   static constexpr char kSignature[] = "\x89PNG\r\n\x1a\n";
   return bytes.substr(0, 8) == std::string_view(kSignature, 8);
-}
-
-std::u16string Utf8ToUtf16Lenient(std::string_view s) {
-  std::u16string out;
-  DecodeUtf8(s, out, Utf8Errors::kReplaceEachByte);
-  return out;
 }
 
 ClipboardContents ReadClipboardContents(ClipboardTargetSource& source, const ClipboardLimits& limits) {
@@ -47,7 +41,7 @@ ClipboardContents ReadClipboardContents(ClipboardTargetSource& source, const Cli
 
   for (const char* target : {kTargetUtf8String, kTargetTextPlainUtf8, kTargetString}) {
     if (auto text = fetch(target, limits.max_text_bytes)) {
-      contents.text = target == kTargetString ? Latin1ToUtf16(*text) : Utf8ToUtf16Lenient(*text);
+      contents.text = target == kTargetString ? Latin1ToUtf16(*text) : Utf8ToWideLenient(*text, Utf8Errors::kReplaceEachByte);
       break;
     }
   }

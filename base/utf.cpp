@@ -1,8 +1,8 @@
-#include "platform/utf.hpp"
+#include "base/utf.hpp"
 
 #include <cstddef>
+#include <stdexcept>
 
-namespace platform {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -97,7 +97,7 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
-std::string Utf16ToUtf8(std::u16string_view text) {
+std::string WideToUtf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 2);
   const std::size_t n = text.size();
@@ -141,4 +141,28 @@ bool DecodeUtf8(std::string_view bytes, std::u16string& out, Utf8Errors errors) 
   return true;
 }
 
-}  // namespace platform
+std::u16string Utf8ToWide(std::string_view text) {
+  std::u16string wide;
+  if (!DecodeUtf8(text, wide, Utf8Errors::kFail)) throw std::range_error("Utf8ToWide: the text is not valid UTF-8");
+  return wide;
+}
+
+std::u16string Utf8ToWideLenient(std::string_view text, Utf8Errors errors) {
+  std::u16string wide;
+  DecodeUtf8(text, wide, errors);
+  return wide;
+}
+
+void CutUtf8ToFit(std::string& utf8, std::size_t max_bytes) {
+  if (utf8.size() <= max_bytes) return;
+  std::size_t length = max_bytes;
+  while (length > 0 && (static_cast<unsigned char>(utf8[length]) & 0xC0) == 0x80) --length;
+  utf8.resize(length);
+}
+
+std::string Latin1ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (const char c : bytes) AppendUtf8(out, static_cast<unsigned char>(c));
+  return out;
+}

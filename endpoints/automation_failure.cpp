@@ -1,10 +1,9 @@
-#include "office/automation_failure.hpp"
+#include "endpoints/automation_failure.hpp"
 
 #include <cstdio>
 
 #include "office/deskrelay_dlg.hpp"
 
-namespace office {
 namespace {
 
 constexpr std::size_t kMaxDescription = 512;
@@ -42,4 +41,3 @@ void DiscardMainDialog() {
   delete dlg;
 }
 
-}  // namespace office

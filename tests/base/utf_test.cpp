@@ -1,4 +1,4 @@
-#include "platform/utf.hpp"
+#include "base/utf.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,11 +6,6 @@
 #include <vector>
 
 namespace {
-
-using platform::AppendUtf8;
-using platform::DecodeUtf8;
-using platform::Utf16ToUtf8;
-using platform::Utf8Errors;
 
 const std::string kFffd = "\xEF\xBF\xBD";
 
@@ -21,20 +16,20 @@ std::u16string Decode(std::string_view bytes, Utf8Errors errors) {
 }
 
 TEST(Utf16ToUtf8, EncodesEachLengthAndJoinsSurrogatePairs) {
-  EXPECT_EQ(Utf16ToUtf8(u""), "");
-  EXPECT_EQ(Utf16ToUtf8(std::u16string(u"a\0b", 3)), std::string("a\0b", 3));
-  EXPECT_EQ(Utf16ToUtf8(u"\u007F\u0080\u07FF\u0800\uFFFF"),
+  EXPECT_EQ(WideToUtf8(u""), "");
+  EXPECT_EQ(WideToUtf8(std::u16string(u"a\0b", 3)), std::string("a\0b", 3));
+  EXPECT_EQ(WideToUtf8(u"\u007F\u0080\u07FF\u0800\uFFFF"),
             "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF");
-  EXPECT_EQ(Utf16ToUtf8(u"\U00010000\U0001F600\U0010FFFF"),
+  EXPECT_EQ(WideToUtf8(u"\U00010000\U0001F600\U0010FFFF"),
             "\xF0\x90\x80\x80\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF");
 }
 
 TEST(Utf16ToUtf8, LoneSurrogatesBecomeReplacementCharacters) {
-  EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD83D}), kFffd);                      // high at the end
-  EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDE00, u'x'}), kFffd + "x");          // low at the start
-  EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD83D, u'x'}), kFffd + "x");          // high, no low
-  EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDE00, 0xD83D}), kFffd + kFffd);      // reversed pair
-  EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD83D, 0xD83D, 0xDE00}), kFffd + "\xF0\x9F\x98\x80");
+  EXPECT_EQ(WideToUtf8(std::u16string{0xD83D}), kFffd);                      // high at the end
+  EXPECT_EQ(WideToUtf8(std::u16string{0xDE00, u'x'}), kFffd + "x");          // low at the start
+  EXPECT_EQ(WideToUtf8(std::u16string{0xD83D, u'x'}), kFffd + "x");          // high, no low
+  EXPECT_EQ(WideToUtf8(std::u16string{0xDE00, 0xD83D}), kFffd + kFffd);      // reversed pair
+  EXPECT_EQ(WideToUtf8(std::u16string{0xD83D, 0xD83D, 0xDE00}), kFffd + "\xF0\x9F\x98\x80");
 }
 
 TEST(AppendUtf8, AppendsScalarValuesAndReplacesTheRest) {
@@ -61,7 +56,7 @@ TEST(DecodeUtf8, EveryScalarValueRoundTripsInEveryMode) {
       all.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
     }
   }
-  const std::string utf8 = Utf16ToUtf8(all);
+  const std::string utf8 = WideToUtf8(all);
   for (Utf8Errors errors : {Utf8Errors::kReplace, Utf8Errors::kReplaceEachByte,
                             Utf8Errors::kReplaceEachSequence, Utf8Errors::kFail}) {
     EXPECT_TRUE(Decode(utf8, errors) == all) << static_cast<int>(errors);

@@ -1,4 +1,4 @@
-#include "export/extension.hpp"
+#include "base/extension.hpp"
 
 namespace {
 

@@ -14,8 +14,6 @@
 
 #include "platform/automation.hpp"
 
-namespace office {
-
 // "office automation failed: <description> (0x80020009)", one line of
 // printable text (control characters become blanks, at most 512 bytes).
 std::string AutomationFailureMessage(const Automation::AutomationException& e);
@@ -27,4 +25,3 @@ Json::Value AutomationFailureReply(const Automation::AutomationException& e);
 // sets it to null.
 void DiscardMainDialog();
 
-}  // namespace office

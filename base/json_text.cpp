@@ -1,4 +1,4 @@
-#include "export/json_text.hpp"
+#include "base/json_text.hpp"
 
 std::string StyledJson(const Json::Value& value) {
   Json::StyledWriter writer;

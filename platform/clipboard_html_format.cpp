@@ -1,9 +1,9 @@
-#include "platform/x11/clipboard_html_format.hpp"
+#include "platform/clipboard_html_format.hpp"
 
 #include <cctype>
 #include <cstdio>
 
-#include "platform/utf.hpp"
+#include "base/utf.hpp"
 
 namespace platform {
 namespace {
@@ -20,7 +20,7 @@ std::string Utf16BytesToUtf8(std::string_view bytes, bool big_endian) {
     const auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
     units[i] = static_cast<char16_t>(big_endian ? (a << 8) | b : (b << 8) | a);
   }
-  return Utf16ToUtf8(units);
+  return WideToUtf8(units);
 }
 
 bool StartsWith(std::string_view s, std::string_view prefix) {

@@ -1,4 +1,4 @@
-#include "office/automation_failure.hpp"
+#include "endpoints/automation_failure.hpp"
 
 #include <json/writer.h>
 
@@ -11,25 +11,25 @@ using Automation::AutomationException;
 
 TEST(AutomationFailureReply, SaysWhatFailedWithSuccessFalse) {
   AutomationException e(Automation::DISP_E_EXCEPTION, "cannot open /home/u/a.docx", "Word.Application");
-  EXPECT_EQ(office::AutomationFailureMessage(e),
+  EXPECT_EQ(AutomationFailureMessage(e),
             "office automation failed: cannot open /home/u/a.docx (0x80020009)");
   Json::StyledWriter writer;
-  EXPECT_EQ(writer.write(office::AutomationFailureReply(e)),
+  EXPECT_EQ(writer.write(AutomationFailureReply(e)),
             "{\n   \"message\" : \"office automation failed: cannot open /home/u/a.docx (0x80020009)\",\n"
             "   \"success\" : false\n}\n");
 }
 
 TEST(AutomationFailureReply, MessageIsOneBoundedLine) {
   AutomationException multi(Automation::E_FAIL, "line one\nline two\r\t\x01");
-  EXPECT_EQ(office::AutomationFailureMessage(multi), "office automation failed: line one line two    (0x80004005)");
-  EXPECT_EQ(office::AutomationFailureMessage(AutomationException(Automation::E_FAIL, "")),
+  EXPECT_EQ(AutomationFailureMessage(multi), "office automation failed: line one line two    (0x80004005)");
+  EXPECT_EQ(AutomationFailureMessage(AutomationException(Automation::E_FAIL, "")),
             "office automation failed: no description (0x80004005)");
 
   // 1000 Korean syllables (3 bytes each): cut to at most 512 bytes on a
   // character boundary.
   std::string longText;
   for (int i = 0; i < 1000; ++i) longText += "\xED\x95\x9C";
-  const std::string message = office::AutomationFailureMessage(AutomationException(Automation::E_FAIL, longText));
+  const std::string message = AutomationFailureMessage(AutomationException(Automation::E_FAIL, longText));
   const std::string prefix = "office automation failed: ";
   const std::string suffix = " (0x80004005)";
   ASSERT_GT(message.size(), prefix.size() + suffix.size());
@@ -50,13 +50,13 @@ TEST_F(DiscardDialog, ReleasesWhatAFailedConversionLeftAndForgetsTheDialog) {
     g_pMainDlg->ConvertPowerPointToHtml(U16(WriteInput("deck.pptx")), true);
     FAIL() << "no exception";
   } catch (const AutomationException& e) {
-    EXPECT_EQ(office::AutomationFailureReply(e)["success"], Json::Value(false));
+    EXPECT_EQ(AutomationFailureReply(e)["success"], Json::Value(false));
   }
   EXPECT_GT(server_->LiveObjects(), 0);  // Word and the collection are still held
-  office::DiscardMainDialog();
+  DiscardMainDialog();
   EXPECT_EQ(g_pMainDlg, nullptr);
   EXPECT_EQ(server_->LiveObjects(), 0);
-  office::DiscardMainDialog();  // nothing left: harmless
+  DiscardMainDialog();  // nothing left: harmless
 }
 
 }  // namespace

@@ -55,10 +55,6 @@ class ClipboardTargetSource {
 // as no bitmap), the text and the HTML from `source`.
 ClipboardContents ReadClipboardContents(ClipboardTargetSource& source, const ClipboardLimits& limits);
 
-// UTF-8 to UTF-16; every byte that does not start a well-formed sequence
-// becomes U+FFFD.
-std::u16string Utf8ToUtf16Lenient(std::string_view utf8);
-
 // True when `bytes` starts with the PNG file signature.
 bool HasPngSignature(std::string_view bytes);
 

@@ -1,4 +1,4 @@
-#include "export/base64.hpp"
+#include "base/base64.hpp"
 
 #include <cstdint>
 #include <cstring>
