@@ -23,11 +23,6 @@
 #include "platform/libreoffice/engine_impl.hpp"
 #include "platform/libreoffice/uno_support.hpp"
 
-namespace css = com::sun::star;
-using css::uno::Reference;
-using css::uno::UNO_QUERY;
-using css::uno::UNO_QUERY_THROW;
-
 namespace platform::libreoffice {
 namespace {
 

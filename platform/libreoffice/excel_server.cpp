@@ -60,23 +60,8 @@ class Workbook : public ServerDocument {
   }
 };
 
-class Workbooks : public ServerObject {
- public:
-  explicit Workbooks(std::shared_ptr<ApplicationState> state) : ServerObject(std::move(state)) {}
-
-  Variant Invoke(Invocation& call) override {
-    if (call.dispid != excel::kWorkbooksOpen) NoSuchMember(call);
-    // Open(Filename, UpdateLinks, ReadOnly, Format, Password, ...)
-    Expect(call, DISPATCH_METHOD, 1, 15);
-    OpenRequest request;
-    request.path = PathArg(call, 0);
-    request.app = DocumentApp::kCalc;
-    request.readOnly = IntArg(call, 2, 0) != 0;
-    if (const Variant* password = Arg(call, 4)) request.password = password->ToUtf8();
-    const Engine::DocId id = Call([&] { return state_->engine->Open(request); });
-    return Object(new Workbook(state_, id));
-  }
-};
+// Open(Filename, UpdateLinks, ReadOnly, Format, Password, ...)
+const OpenMember kWorkbooksOpen{excel::kWorkbooksOpen, DocumentApp::kCalc, 15, 2, 4};
 
 class ExcelApplication : public ServerObject {
  public:
@@ -89,7 +74,7 @@ class ExcelApplication : public ServerObject {
         return Variant::BstrFromUtf8(kExcelVersion);
       case excel::kAppWorkbooks:  // Workbooks
         Expect(call, DISPATCH_PROPERTYGET, 0, 0);
-        return Object(new Workbooks(state_));
+        return Object(new DocumentCollection<Workbook>(state_, kWorkbooksOpen));
       case excel::kAppAlertBeforeOverwriting:   // AlertBeforeOverwriting
       case excel::kAppAskToUpdateLinks:   // AskToUpdateLinks
       case excel::kAppDisplayAlerts:   // DisplayAlerts

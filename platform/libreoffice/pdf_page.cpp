@@ -15,11 +15,6 @@
 #include "platform/libreoffice/uno_support.hpp"
 
 namespace fs = std::filesystem;
-namespace css = com::sun::star;
-using css::uno::Reference;
-using css::uno::UNO_QUERY;
-using css::uno::UNO_QUERY_THROW;
-using rtl::OUString;
 
 namespace platform::libreoffice {
 namespace {

@@ -72,22 +72,8 @@ class Presentation : public ServerDocument {
   }
 };
 
-class Presentations : public ServerObject {
- public:
-  explicit Presentations(std::shared_ptr<ApplicationState> state) : ServerObject(std::move(state)) {}
-
-  Variant Invoke(Invocation& call) override {
-    if (call.dispid != powerpoint::kPresentationsOpen) NoSuchMember(call);
-    // Open(FileName, ReadOnly, Untitled, WithWindow); a window is never shown.
-    Expect(call, DISPATCH_METHOD, 1, 4);
-    OpenRequest request;
-    request.path = PathArg(call, 0);
-    request.app = DocumentApp::kImpress;
-    request.readOnly = IntArg(call, 1, 0) != 0;
-    const Engine::DocId id = Call([&] { return state_->engine->Open(request); });
-    return Object(new Presentation(state_, id));
-  }
-};
+// Open(FileName, ReadOnly, Untitled, WithWindow); a window is never shown.
+const OpenMember kPresentationsOpen{powerpoint::kPresentationsOpen, DocumentApp::kImpress, 4, 1, -1};
 
 class PowerPointApplication : public ServerObject {
  public:
@@ -106,7 +92,7 @@ class PowerPointApplication : public ServerObject {
         return {};
       case powerpoint::kAppPresentations:  // Presentations
         Expect(call, DISPATCH_PROPERTYGET, 0, 0);
-        return Object(new Presentations(state_));
+        return Object(new DocumentCollection<Presentation>(state_, kPresentationsOpen));
       case powerpoint::kAppActivate:  // Activate
         Expect(call, DISPATCH_METHOD, 0, 0);
         return {};

@@ -67,6 +67,18 @@ int ServerObject::IntArg(const Invocation& call, std::size_t index, int fallback
   return v == nullptr ? fallback : v->ToInt();
 }
 
+Engine::DocId ServerObject::OpenFromArgs(const Invocation& call, DocumentApp app, std::size_t readOnlyArg,
+                                         int passwordArg) const {
+  OpenRequest request;
+  request.path = PathArg(call, 0);
+  request.app = app;
+  request.readOnly = IntArg(call, readOnlyArg, 0) != 0;
+  if (passwordArg >= 0) {
+    if (const Variant* password = Arg(call, static_cast<std::size_t>(passwordArg))) request.password = password->ToUtf8();
+  }
+  return Call([&] { return state_->engine->Open(request); });
+}
+
 Variant ServerObject::Object(DispatchObject* object) {
   Variant v = Variant::Dispatch(object);
   object->Release();

@@ -56,6 +56,11 @@ class ServerObject : public Automation::DispatchObject {
   std::string PathArg(const Automation::Invocation& call, std::size_t index) const;
   // An optional integer argument.
   static int IntArg(const Automation::Invocation& call, std::size_t index, int fallback);
+  // Opens the file that argument 0 names in `app`: read-only when argument
+  // `readOnlyArg` is true, with the password of argument `passwordArg` when
+  // one is given (-1: the member takes none).
+  Engine::DocId OpenFromArgs(const Automation::Invocation& call, DocumentApp app, std::size_t readOnlyArg,
+                             int passwordArg) const;
   // An object result: the new object's only reference goes to the Variant.
   static Automation::Variant Object(Automation::DispatchObject* object);
   // Runs an engine operation, raising automation exceptions for its failures.
@@ -86,6 +91,35 @@ class ServerDocument : public ServerObject {
 
  private:
   Engine::DocId id_;
+};
+
+// The Open member of a document collection: its DISPID, the application it
+// opens in, its most arguments, and which say read-only and the password
+// (-1: none).
+struct OpenMember {
+  Automation::DISPID dispid;
+  DocumentApp app;
+  std::size_t maxArgs;
+  std::size_t readOnlyArg;
+  int passwordArg;
+};
+
+// A collection of documents (Workbooks, Presentations) whose one member,
+// Open, answers a new `Doc`.
+template <typename Doc>
+class DocumentCollection : public ServerObject {
+ public:
+  DocumentCollection(std::shared_ptr<ApplicationState> state, const OpenMember& open)
+      : ServerObject(std::move(state)), open_(open) {}
+
+  Automation::Variant Invoke(Automation::Invocation& call) override {
+    if (call.dispid != open_.dispid) NoSuchMember(call);
+    Expect(call, Automation::DISPATCH_METHOD, 1, open_.maxArgs);
+    return Object(new Doc(state_, OpenFromArgs(call, open_.app, open_.readOnlyArg, open_.passwordArg)));
+  }
+
+ private:
+  const OpenMember open_;
 };
 
 }  // namespace platform::libreoffice

@@ -8,8 +8,6 @@
 
 #include "platform/libreoffice/engine.hpp"
 
-namespace css = com::sun::star;
-
 namespace platform::libreoffice {
 
 rtl::OUString U(const std::string& utf8) { return rtl::OUString::fromUtf8(utf8.c_str()); }

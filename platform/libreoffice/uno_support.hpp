@@ -12,7 +12,15 @@
 #include <com/sun/star/uno/XComponentContext.hpp>
 #include <rtl/ustring.hxx>
 
+namespace css = com::sun::star;
+
 namespace platform::libreoffice {
+
+// The names every file of the backend uses.
+using css::uno::Reference;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+using rtl::OUString;
 
 rtl::OUString U(const std::string& utf8);
 std::string S(const rtl::OUString& text);

@@ -138,13 +138,7 @@ class WordDocuments : public ServerObject {
     //      PasswordDocument, ... Format, Encoding, ...)
     Expect(call, DISPATCH_METHOD, 1, 16);
     if (state_->visible) return OpenForEditing(call);
-    OpenRequest request;
-    request.path = PathArg(call, 0);
-    request.app = DocumentApp::kWriter;
-    request.readOnly = IntArg(call, 2, 0) != 0;
-    if (const Variant* password = Arg(call, 4)) request.password = password->ToUtf8();
-    const Engine::DocId id = Call([&] { return state_->engine->Open(request); });
-    return Object(new WordDocument(state_, id));
+    return Object(new WordDocument(state_, OpenFromArgs(call, DocumentApp::kWriter, 2, 4)));
   }
 
  private:

@@ -87,26 +87,21 @@ char16_t UndefinedByte(CodePage code_page, unsigned char byte) {
 
 // --- iconv -----------------------------------------------------------------
 
-bool DecodeWithIconv(CodePage code_page, const char* name,
-                     std::string_view bytes, std::u16string& out,
-                     InvalidInput invalid) {
-  IconvHandle cd(kNativeUtf16, name);
-  if (!cd.ok()) return false;
-
-  // One unit per input byte is enough for every table entry except the
-  // rare composing ones; the loop grows the buffer when it is not.
-  std::u16string result(bytes.size() + 16, u'\0');
+// Converts all of [in, in + in_left) with `cd` into `result`, a string of
+// code units whose size is the first guess, grown as needed. At each
+// sequence the converter rejects, `replace` writes the one unit that stands
+// for it, steps `in` and `in_left` past it, and returns false to give up.
+template <typename Units, typename Replace>
+bool ConvertWithIconv(iconv_t cd, char* in, std::size_t in_left, Units& result, Replace replace) {
+  using Unit = typename Units::value_type;
   std::size_t used = 0;
-  char* in = const_cast<char*>(bytes.data());
-  std::size_t in_left = bytes.size();
   bool flushing = false;
   for (;;) {
     char* out_ptr = reinterpret_cast<char*>(&result[0] + used);
-    std::size_t out_left = (result.size() - used) * sizeof(char16_t);
-    const std::size_t rc =
-        flushing ? iconv(cd.get(), nullptr, nullptr, &out_ptr, &out_left)
-                 : iconv(cd.get(), &in, &in_left, &out_ptr, &out_left);
-    used = result.size() - out_left / sizeof(char16_t);
+    std::size_t out_left = (result.size() - used) * sizeof(Unit);
+    const std::size_t rc = flushing ? iconv(cd, nullptr, nullptr, &out_ptr, &out_left)
+                                    : iconv(cd, &in, &in_left, &out_ptr, &out_left);
+    used = result.size() - out_left / sizeof(Unit);
     if (rc != static_cast<std::size_t>(-1)) {
       if (flushing) break;
       flushing = true;
@@ -117,13 +112,31 @@ bool DecodeWithIconv(CodePage code_page, const char* name,
       continue;
     }
     if (flushing || (errno != EILSEQ && errno != EINVAL)) return false;
-    if (invalid == InvalidInput::kFail) return false;
     if (used == result.size()) result.resize(result.size() * 2 + 16);
-    result[used++] = UndefinedByte(code_page, static_cast<unsigned char>(*in));
-    ++in;
-    --in_left;
+    if (!replace(in, in_left, result[used++])) return false;
   }
   result.resize(used);
+  return true;
+}
+
+bool DecodeWithIconv(CodePage code_page, const char* name,
+                     std::string_view bytes, std::u16string& out,
+                     InvalidInput invalid) {
+  IconvHandle cd(kNativeUtf16, name);
+  if (!cd.ok()) return false;
+  // One unit per input byte is enough for every table entry except the
+  // rare composing ones; the conversion grows the buffer when it is not.
+  std::u16string result(bytes.size() + 16, u'\0');
+  const bool done = ConvertWithIconv(
+      cd.get(), const_cast<char*>(bytes.data()), bytes.size(), result,
+      [&](char*& in, std::size_t& in_left, char16_t& unit) {
+        if (invalid == InvalidInput::kFail) return false;
+        unit = UndefinedByte(code_page, static_cast<unsigned char>(*in));
+        ++in;
+        --in_left;
+        return true;
+      });
+  if (!done) return false;
   out = std::move(result);
   return true;
 }
@@ -135,45 +148,22 @@ bool EncodeWithIconv(const char* name, std::u16string_view text,
                      std::string& out) {
   IconvHandle cd(name, kNativeUtf16);
   if (!cd.ok()) return false;
-
   std::string result(text.size() * 2 + 16, '\0');
-  std::size_t used = 0;
   const char* const begin = reinterpret_cast<const char*>(text.data());
-  char* in = const_cast<char*>(begin);
-  std::size_t in_left = text.size() * sizeof(char16_t);
-  bool flushing = false;
-  for (;;) {
-    char* out_ptr = &result[0] + used;
-    std::size_t out_left = result.size() - used;
-    const std::size_t rc =
-        flushing ? iconv(cd.get(), nullptr, nullptr, &out_ptr, &out_left)
-                 : iconv(cd.get(), &in, &in_left, &out_ptr, &out_left);
-    used = result.size() - out_left;
-    if (rc != static_cast<std::size_t>(-1)) {
-      if (flushing) break;
-      flushing = true;
-      continue;
-    }
-    if (errno == E2BIG) {
-      result.resize(result.size() * 2 + 16);
-      continue;
-    }
-    if (flushing || (errno != EILSEQ && errno != EINVAL)) return false;
-    // An unrepresentable character (or a lone surrogate): one '?' for the
-    // whole character, whether it takes one unit or a surrogate pair.
-    const std::size_t unit = static_cast<std::size_t>(in - begin) / 2;
-    std::size_t skip = 1;
-    if (IsHighSurrogate(text[unit]) && unit + 1 < text.size() &&
-        IsLowSurrogate(text[unit + 1])) {
-      skip = 2;
-    }
-    if (used == result.size()) result.resize(result.size() * 2 + 16);
-    result[used++] = '?';
-    const std::size_t skip_bytes = skip * sizeof(char16_t);
-    in += skip_bytes;
-    in_left -= skip_bytes;
-  }
-  result.resize(used);
+  const bool done = ConvertWithIconv(
+      cd.get(), const_cast<char*>(begin), text.size() * sizeof(char16_t), result,
+      [&](char*& in, std::size_t& in_left, char& unit) {
+        // An unrepresentable character (or a lone surrogate): one '?' for
+        // the whole character, whether it takes one unit or a surrogate pair.
+        const std::size_t at = static_cast<std::size_t>(in - begin) / 2;
+        const std::size_t skip =
+            IsHighSurrogate(text[at]) && at + 1 < text.size() && IsLowSurrogate(text[at + 1]) ? 2 : 1;
+        unit = '?';
+        in += skip * sizeof(char16_t);
+        in_left -= skip * sizeof(char16_t);
+        return true;
+      });
+  if (!done) return false;
   out = std::move(result);
   return true;
 }

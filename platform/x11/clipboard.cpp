@@ -324,54 +324,15 @@ ClipboardContents ReadOnce(const X11ClipboardOptions& options) {
 
 }  // namespace
 
-struct X11Clipboard::Attempt {
-  std::mutex mutex;
-  std::condition_variable finished;
-  bool done = false;
-  ClipboardContents contents;
-};
-
 X11Clipboard::X11Clipboard(X11ClipboardOptions options) : options_(std::move(options)) {}
 
-X11Clipboard::~X11Clipboard() {
-  // A read left behind holds nothing of this object, but is given a moment
-  // to end rather than being cut off by the end of the process.
-  const std::lock_guard<std::mutex> serial(mutex_);
-  if (!stalled_) return;
-  std::unique_lock<std::mutex> lock(stalled_->mutex);
-  stalled_->finished.wait_for(lock, std::chrono::seconds(2), [&] { return stalled_->done; });
-}
+X11Clipboard::~X11Clipboard() = default;
 
 ClipboardContents X11Clipboard::Read() {
-  const std::lock_guard<std::mutex> serial(mutex_);
-  if (stalled_) {
-    const std::lock_guard<std::mutex> lock(stalled_->mutex);
-    if (!stalled_->done) return {};
-  }
-  stalled_.reset();
-
-  // Xlib has no time limit of its own (opening a display that does not
-  // answer, a round trip to a server that hangs), so the read runs on a
-  // thread of its own that can be left behind.
-  auto attempt = std::make_shared<Attempt>();
-  try {
-    std::thread([attempt, options = options_] {
-      ClipboardContents contents = ReadOnce(options);
-      const std::lock_guard<std::mutex> lock(attempt->mutex);
-      attempt->contents = std::move(contents);
-      attempt->done = true;
-      attempt->finished.notify_all();
-    }).detach();
-  } catch (const std::system_error&) {
-    return {};
-  }
-  std::unique_lock<std::mutex> lock(attempt->mutex);
   const auto grace = std::chrono::milliseconds(1000);
-  if (!attempt->finished.wait_for(lock, options_.read_timeout + grace, [&] { return attempt->done; })) {
-    stalled_ = attempt;
-    return {};
-  }
-  return std::move(attempt->contents);
+  return reads_.Run([options = options_] { return ReadOnce(options); },
+                    BoundedCall<ClipboardContents>::Clock::now() + options_.read_timeout + grace)
+      .value_or(ClipboardContents{});
 }
 
 std::unique_ptr<Clipboard> Clipboard::CreatePlatformBackend() { return std::make_unique<X11Clipboard>(); }

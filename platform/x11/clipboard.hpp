@@ -7,12 +7,11 @@
 #pragma once
 
 #include <chrono>
-#include <memory>
-#include <mutex>
 #include <string>
 
 #include "platform/clipboard.hpp"
 #include "platform/clipboard_targets.hpp"
+#include "platform/x11/bounded_call.hpp"
 
 namespace platform {
 
@@ -35,13 +34,8 @@ class X11Clipboard final : public Clipboard {
   ClipboardContents Read() override;
 
  private:
-  struct Attempt;
-
   const X11ClipboardOptions options_;
-  std::mutex mutex_;
-  // A read that outlived its time limit (a display that stopped answering).
-  // No new read starts while it is still blocked.
-  std::shared_ptr<Attempt> stalled_;
+  BoundedCall<ClipboardContents> reads_;
 };
 
 }  // namespace platform

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/top_level_windows.hpp"
+#include "platform/x11/bounded_call.hpp"
 
 namespace platform {
 
@@ -42,8 +43,11 @@ class X11TopLevelWindows final : public TopLevelWindows {
   static constexpr std::size_t kMaxTitleBytes = 4096;
 
  private:
-  struct Reply;
-  struct Attempt;
+  struct Reply {
+    bool ok = false;
+    WindowId window = 0;
+    WindowRect rect;
+  };
   class Session;
 
   // Runs `op` with a fresh connection; a failed Reply when there is no
@@ -51,10 +55,7 @@ class X11TopLevelWindows final : public TopLevelWindows {
   Reply Run(std::function<Reply(Session&)> op);
 
   const X11TopLevelWindowsOptions options_;
-  std::mutex mutex_;
-  // A call that outlived its time limit (a display that stopped answering).
-  // No new call starts while it is still blocked.
-  std::shared_ptr<Attempt> stalled_;
+  BoundedCall<Reply> calls_;
 };
 
 }  // namespace platform

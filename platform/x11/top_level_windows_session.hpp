@@ -116,12 +116,6 @@ bool ValidId(WindowId window) { return window != 0 && window <= kMaxXid; }
 
 }  // namespace
 
-struct X11TopLevelWindows::Reply {
-  bool ok = false;
-  WindowId window = 0;
-  WindowRect rect;
-};
-
 // One connection, used by one thread for one call.
 class X11TopLevelWindows::Session {
  public:
