@@ -3,7 +3,7 @@ dl_library(dl_platform_windows
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/x11/top_level_windows.cpp
   DEPENDS dl_base PkgConfig::X11 Threads::Threads)
 
-# Test double: windows kept in memory.
+# Test double: windows kept in memory; it knows nothing of X11.
 dl_library(dl_platform_windows_fake
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/testing/fake_top_level_windows.cpp
-  DEPENDS dl_platform_windows)
+  DEPENDS dl_base)

@@ -4,7 +4,7 @@
 add_executable(platform_top_level_windows_tests
   ${CMAKE_CURRENT_LIST_DIR}/top_level_windows_contract_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/top_level_windows_fake_test.cpp)
-target_link_libraries(platform_top_level_windows_tests PRIVATE dl_platform_windows_fake
+target_link_libraries(platform_top_level_windows_tests PRIVATE dl_platform_windows_fake dl_platform_windows
   GTest::gtest GTest::gtest_main Threads::Threads)
 gtest_discover_tests(platform_top_level_windows_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
 
