@@ -41,13 +41,14 @@ class LaidOutBody : public HttpCore::BodySource {
 
 // Takes the body over: a plain text of many megabytes leaves in the reply's
 // one write without being copied into the stream buffer; a body with files
-// is sent piece by piece.
+// is sent piece by piece, and so is one that keeps its share of the reply
+// text budget, which it gives back only once it has been sent.
 void WriteReply(HttpCore::ServerBase::Response& response, const std::string& header, ReplyBody& body) {
   response << "HTTP/1.1 200 OK\r\n" << header << "\r\n";
-  if (body.has_inserts()) {
+  if (body.has_inserts() || body.holds_budget()) {
     response.append_source(std::make_unique<LaidOutBody>(std::move(body)));
   } else {
-    response.append_body(std::move(body.text()));
+    response.append_body(body.TakeText());
   }
 }
 

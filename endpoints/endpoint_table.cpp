@@ -74,13 +74,6 @@ void HandleEndpointRequest(RequestTree params, RequestTree fields, std::string& 
   }
 
   // Laid-out JSON holds no NUL (the writer escapes it); plain text may.
-  if (!body.has_inserts()) {
-    const std::size_t nul = body.text().find('\0');
-    if (nul != std::string::npos) {
-      std::string text = std::move(body.text());
-      CutAtFirstNul(text);
-      body = ReplyBody(std::move(text));
-    }
-  }
+  if (!body.has_inserts()) body.Truncate(body.text().find('\0'));
   header = FillHeaderTemplate(reply_template, body.size(), content_type, origin);
 }

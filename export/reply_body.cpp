@@ -110,6 +110,17 @@ bool Base64File::ReadBase64(std::string& base64) const {
 
 ReplyBody::ReplyBody(std::string text) : text_(std::move(text)), size_(text_.size()) {}
 
+void ReplyBody::Truncate(std::size_t length) {
+  if (has_inserts() || length >= text_.size()) return;
+  text_.resize(length);
+  size_ = text_.size();
+}
+
+std::string ReplyBody::TakeText() noexcept {
+  size_ = 0;
+  return std::move(text_);
+}
+
 ReplyBody ReplyBody::Held(std::string text) {
   ReplyBody body(std::move(text));
   body.hold_.Add(body.size_);

@@ -72,8 +72,14 @@ class ReplyBody {
   // False when the body is plain text, which may then be changed in place.
   bool has_inserts() const noexcept { return !inserts_.empty(); }
   // The body without its inserts (all of it when it has none).
-  std::string& text() noexcept { return text_; }
   const std::string& text() const noexcept { return text_; }
+  // True while the body keeps a share of the reply text budget, which it
+  // must keep until its last byte has been sent.
+  bool holds_budget() const noexcept { return hold_.held() > 0; }
+  // Ends a plain body at `length` bytes (no longer than it is).
+  void Truncate(std::size_t length);
+  // Gives a plain body's text away, leaving the body empty.
+  std::string TakeText() noexcept;
 
   // A plain text charged to the reply text budget for as long as the body
   // lives; throws ReplyBudgetExceeded when it does not fit.

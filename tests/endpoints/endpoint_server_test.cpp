@@ -669,6 +669,35 @@ TEST_P(EndpointServerChange, FileThatChangesWhileSentEndsTheConnection) {
 INSTANTIATE_TEST_SUITE_P(Changes, EndpointServerChange, ::testing::ValuesIn(kFileChanges),
                          [](const ::testing::TestParamInfo<FileChange>& info) { return std::string(info.param.name); });
 
+TEST_F(EndpointServer, ATextReplyKeepsItsBudgetShareUntilItHasBeenSent) {
+  // Larger than what the kernel buffers on both sides take, so the reply is
+  // still being sent while the client reads only its first bytes.
+  WriteFile(fs::path(support_) / "big.txt", std::string(32 << 20, 'y'));
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  int small = 64 * 1024;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  timeval tv{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port_);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const std::string request = "GET /download_text?filename=big.txt HTTP/1.1\r\nConnection: close\r\n\r\n";
+  ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+  char buf[65536];
+  const ssize_t first = ::recv(fd, buf, sizeof buf, 0);
+  ASSERT_GT(first, 0);
+  EXPECT_GE(ReplyTextHeld(), std::uint64_t{32} << 20);
+  std::size_t total = static_cast<std::size_t>(first);
+  for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) total += static_cast<std::size_t>(n);
+  ::close(fd);
+  EXPECT_GT(total, std::size_t{32} << 20);
+  // Given back once the reply has gone.
+  for (int i = 0; i < 100 && ReplyTextHeld() != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(ReplyTextHeld(), 0u);
+}
+
 TEST_F(EndpointServer, TextsPastTheReplyBudgetGetAJsonFailure) {
   SetReplyTextBudget(1 << 20);
   const std::string text(300000, 'x');
