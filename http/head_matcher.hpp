@@ -17,29 +17,31 @@
 
 namespace HttpCore {
 
-// Charges what the buffer holds; false (with the flag set) when the budget
-// cannot take it.
+// Charges what the buffer holds, and what the request keeps in a second
+// buffer (`also`, the chunked body read so far) when it has one; false (with
+// the flag set) when the budget cannot take it.
 class BufferCharge {
  public:
-  BufferCharge(const boost::asio::streambuf& buffer, BudgetShare* share, bool* over_budget)
-      : buffer_(&buffer), share_(share), over_budget_(over_budget) {}
+  BufferCharge(const boost::asio::streambuf& buffer, const boost::asio::streambuf* also, BudgetShare& share,
+               bool& over_budget)
+      : buffer_(&buffer), also_(also), share_(&share), over_budget_(&over_budget) {}
   bool operator()() const {
-    if (!share_ || share_->settle(buffer_->capacity())) return true;
-    if (over_budget_) *over_budget_ = true;
+    if (share_->settle(buffer_->capacity() + (also_ ? also_->capacity() : 0))) return true;
+    *over_budget_ = true;
     return false;
   }
 
  private:
   const boost::asio::streambuf* buffer_;
+  const boost::asio::streambuf* also_;
   BudgetShare* share_;
   bool* over_budget_;
 };
 
 class HeadMatcher {
  public:
-  HeadMatcher(const boost::asio::streambuf& buffer, std::size_t limit, BudgetShare* share = nullptr,
-              bool* over_budget = nullptr)
-      : buffer_(&buffer), limit_(limit), charge_(buffer, share, over_budget) {}
+  HeadMatcher(const boost::asio::streambuf& buffer, std::size_t limit, BudgetShare& share, bool& over_budget)
+      : buffer_(&buffer), limit_(limit), charge_(buffer, nullptr, share, over_budget) {}
 
   template <typename Iterator>
   std::pair<Iterator, bool> operator()(Iterator begin, Iterator end) const {
@@ -82,8 +84,9 @@ class HeadMatcher {
 // The first CR LF, like reading until the delimiter "\r\n".
 class LineMatcher {
  public:
-  LineMatcher(const boost::asio::streambuf& buffer, BudgetShare* share, bool* over_budget)
-      : charge_(buffer, share, over_budget) {}
+  LineMatcher(const boost::asio::streambuf& buffer, const boost::asio::streambuf& chunks, BudgetShare& share,
+              bool& over_budget)
+      : charge_(buffer, &chunks, share, over_budget) {}
 
   template <typename Iterator>
   std::pair<Iterator, bool> operator()(Iterator begin, Iterator end) const {

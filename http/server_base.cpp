@@ -232,7 +232,7 @@ void ServerBase::read_request(const std::shared_ptr<Session>& session) {
   connection.arm_timeout(settings.request_timeout_s);
   boost::asio::async_read_until(
       *connection.socket, *request.streambuf,
-      HeadMatcher(*request.streambuf, settings.max_head_size, &request.budget_share, &request.over_budget),
+      HeadMatcher(*request.streambuf, settings.max_head_size, request.budget_share, request.over_budget),
       [this, session](const error_code& ec, std::size_t head_bytes) {
         Connection& connection = *session->connection;
         connection.disarm_timeout();
@@ -305,7 +305,7 @@ void ServerBase::read_chunk(const std::shared_ptr<Session>& session,
   if (!settle_buffers(request, chunk_buffer.get())) return reject_request(session, 413);
   connection.arm_timeout(settings.content_timeout_s);
   boost::asio::async_read_until(
-      *connection.socket, *request.streambuf, LineMatcher(*request.streambuf, &request.budget_share, &request.over_budget),
+      *connection.socket, *request.streambuf, LineMatcher(*request.streambuf, *chunk_buffer, request.budget_share, request.over_budget),
       [this, session, chunk_buffer](const error_code& ec, std::size_t) {
         Connection& connection = *session->connection;
         connection.disarm_timeout();

@@ -202,6 +202,16 @@ TEST_F(RequestBudget, UnfinishedHeadsCountAndAreCutOffAtTheBudget) {
   EXPECT_EQ(next.read_reply().rfind("HTTP/1.1 200 OK", 0), 0u);
 }
 
+TEST_F(RequestBudget, ChunkedBodyStaysCountedWhileItsNextSizeLineIsAwaited) {
+  Client client(server.port);
+  std::string body = "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (int i = 0; i < 3; ++i) body += "4e20\r\n" + std::string(20000, 'c') + "\r\n";
+  client.send(body + "1");  // stalls inside the next chunk-size line
+  EXPECT_TRUE(buffered_at_least(60000));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_GE(server.server.buffered_request_bytes(), 60000u);
+}
+
 TEST_F(RequestBudget, ChunkedBodyIsCutOffAtTheBudget) {
   std::string body = "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
   for (int i = 0; i < 100; ++i) body += "1000\r\n" + std::string(4096, 'c') + "\r\n";
