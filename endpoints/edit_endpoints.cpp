@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "base/json_text.hpp"
-#include "base/utf.hpp"
 #include "endpoints/automation_failure.hpp"
 #include "export/export_paths.hpp"
 #include "export/purge.hpp"
@@ -26,23 +25,22 @@ constexpr std::size_t kDefaultBodyLength = 65535;
 
 void Sleep(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
-// The page as it is written: the UTF-8 text up to its first NUL, encoded in
-// `code_page` unless that keeps it as it is.
-std::string EncodedPage(const std::string& utf8, platform::CodePage code_page) {
-  const std::string text = utf8.substr(0, utf8.find('\0'));
-  const platform::CodePage system = platform::SystemCodePage();
-  platform::CodePage target = code_page;
-  if (code_page == 0) {
-    // Western systems keep the page in UTF-8.
-    if (system == 1252 || system == 437) return text;
-    target = system;
-  }
-  std::u16string wide;
-  DecodeUtf8(text, wide);  // invalid bytes become U+FFFD
+// The page as it is written, and the code page it is then in (0: the
+// system's), which is also the one the word processor must read it in.
+struct EncodedPage {
   std::string bytes;
-  // A code page nobody has: the page stays in UTF-8 rather than vanish.
-  if (!platform::WideToMultiByte(target, wide, bytes)) return text;
-  return bytes;
+  platform::CodePage code_page = 0;
+};
+
+EncodedPage Encode(const std::string& text, platform::CodePage code_page) {
+  const platform::CodePage system = platform::SystemCodePage();
+  // Western systems keep the page in UTF-8.
+  if (code_page == 0 && (system == 1252 || system == 437)) return {text, platform::kCodePageUtf8};
+  std::string bytes;
+  // A code page nobody has: the page stays in UTF-8 rather than vanish
+  // (invalid UTF-8 becomes U+FFFD on the way).
+  if (!platform::Utf8ToCodePage(code_page, text, bytes)) return {text, platform::kCodePageUtf8};
+  return {std::move(bytes), code_page};
 }
 
 // The page written anew at the import page path; false when it cannot be.
@@ -76,10 +74,7 @@ std::optional<EditReply> RunEditPhase(const std::string& path, const RequestTree
   g_pMainDlg = dialog.release();
 
   if (!g_pMainDlg->CreateWordApp()) {
-    Json::Value reply(Json::objectValue);
-    reply["success"] = false;
-    reply["message"] = "MS Office Word Application not found";
-    return EditReply{StyledJson(reply), ReplyTemplate::kB};
+    return EditReply{FailureJson("MS Office Word Application not found"), ReplyTemplate::kB};
   }
 
   // The working buffer holds twice the announced body and a NUL; the page,
@@ -88,24 +83,28 @@ std::optional<EditReply> RunEditPhase(const std::string& path, const RequestTree
   const auto announced = static_cast<std::size_t>(AtoiLike(fields.get<std::string>("http_content_length", "0")));
   const std::size_t capacity = 2 * (announced == 0 ? kDefaultBodyLength : announced) + 1;
   const std::string html = ReadParam(params, "html_data");
+  // The text ends at a NUL, as a C string would.
+  const std::string text = html.substr(0, html.find('\0'));
   const long code_page = AtoiLike(ReadParam(params, "html_codepage"));
-  std::string page;
-  if (html.size() < capacity) page = EncodedPage(html, static_cast<platform::CodePage>(code_page));
-  if (html.size() >= capacity || page.size() >= capacity) {
+  EncodedPage page;
+  if (html.size() < capacity) page = Encode(text, static_cast<platform::CodePage>(code_page));
+  if (html.size() >= capacity || page.bytes.size() >= capacity) {
     DiscardMainDialog();
     return EditReply{FailureJson("html_data is too long: the page takes " +
-                                     std::to_string(std::max(html.size(), page.size())) +
+                                     std::to_string(std::max(html.size(), page.bytes.size())) +
                                      " bytes, more than the " + std::to_string(capacity - 1) +
                                      " bytes that the request's Content-Length allows"),
                      ReplyTemplate::kA};
   }
 
-  std::size_t written = html.substr(0, html.find('\0')).size();
-  if (ExportPathsReady() && WriteImportPage(page)) {
-    written = page.size();
+  std::size_t written = text.size();
+  if (ExportPathsReady() && WriteImportPage(page.bytes)) {
+    written = page.bytes.size();
     DeleteFolderTree(SupportFolderPath(), SupportFolderPath());
   }
-  g_pMainDlg->OpenHtmlInWord(ImportHtmlPathUtf8(), static_cast<platform::CodePage>(code_page));
+  // Opened in the code page it was written in: a page kept in UTF-8 read as
+  // the system's Western code page would come up garbled, and be saved so.
+  g_pMainDlg->OpenHtmlInWord(ImportHtmlPathUtf8(), page.code_page);
 
   if (path == kNewPath) {
     return EditReply{WriteReport(written, code_page, platform::SystemCodePage()), ReplyTemplate::kA};

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -99,20 +100,21 @@ TEST_F(EditEndpoints, TheNewPageIsWrittenInItsCodePageAndReported) {
     const char* code_page;
     std::string written;
     std::string report;
+    int opened_in;  // the Encoding Word is asked to read the page in
   } cases[] = {
-      {"C", "abcdefgh", "", "abcdefgh", "8 bytes in CP0 (system: CP1252 )"},
-      {"ko_KR.EUC-KR", "abcdefgh", "", "abcdefgh", "8 bytes in CP0 (system: CP949 )"},
+      {"C", "abcdefgh", "", "abcdefgh", "8 bytes in CP0 (system: CP1252 )", 65001},
+      {"ko_KR.EUC-KR", "abcdefgh", "", "abcdefgh", "8 bytes in CP0 (system: CP949 )", 949},
       // Western systems keep UTF-8; others write their own code page.
-      {"C", kKorean, "", kKorean, "6 bytes in CP0 (system: CP1252 )"},
-      {"ko_KR.EUC-KR", kKorean, "", kKorean949, "4 bytes in CP0 (system: CP949 )"},
-      {"ko_KR.EUC-KR", kKorean, "65001", kKorean, "6 bytes in CP65001 (system: CP949 )"},
-      {"C", kKorean, "949", kKorean949, "4 bytes in CP949 (system: CP1252 )"},
+      {"C", kKorean, "", kKorean, "6 bytes in CP0 (system: CP1252 )", 65001},
+      {"ko_KR.EUC-KR", kKorean, "", kKorean949, "4 bytes in CP0 (system: CP949 )", 949},
+      {"ko_KR.EUC-KR", kKorean, "65001", kKorean, "6 bytes in CP65001 (system: CP949 )", 65001},
+      {"C", kKorean, "949", kKorean949, "4 bytes in CP949 (system: CP1252 )", 949},
       // Characters the code page lacks become '?'; a code page nobody has
-      // keeps the page in UTF-8.
-      {"C", kKorean, "1252", "??", "2 bytes in CP1252 (system: CP1252 )"},
-      {"C", kKorean, "12345", kKorean, "6 bytes in CP12345 (system: CP1252 )"},
+      // keeps the page in UTF-8. Word reads the page in what it was written in.
+      {"C", kKorean, "1252", "??", "2 bytes in CP1252 (system: CP1252 )", 1252},
+      {"C", kKorean, "12345", kKorean, "6 bytes in CP12345 (system: CP1252 )", 65001},
       // The text ends at a NUL, as a C string would.
-      {"C", std::string("ab\0cd", 5), "", "ab", "2 bytes in CP0 (system: CP1252 )"},
+      {"C", std::string("ab\0cd", 5), "", "ab", "2 bytes in CP0 (system: CP1252 )", 65001},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.locale) + " / " + c.code_page);
@@ -120,8 +122,14 @@ TEST_F(EditEndpoints, TheNewPageIsWrittenInItsCodePageAndReported) {
     if (!locale.ok()) GTEST_SKIP() << "locale " << c.locale << " cannot be built here";
     fs::create_directories(fs::path(root_) / "import.files");
     std::ofstream(fs::path(root_) / "import.files" / "image001.png") << "old";
+    const std::size_t before = server_->Log().size();
     const Reply reply = Serve("/edit_new_html", {{"html_data", c.html}, {"html_codepage", c.code_page}});
     EXPECT_EQ(reply.body, "{\"success\":true,\"message\":\"" + c.report + " written into import.html\"}");
+    const std::string encoding = ByRef("VT_I2 " + std::to_string(static_cast<std::int16_t>(c.opened_in)));
+    const auto log = office_test::OfficeTest::LogFrom(before);
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) {
+      return line.rfind("Word.Application>6 20 method", 0) == 0 && line.find(ByRef("VT_I2 7") + ", " + encoding) != std::string::npos;
+    })) << "Word is not asked to read the page in code page " << c.opened_in;
     EXPECT_EQ(ReadExport("import.html"), c.written);
     EXPECT_FALSE(fs::exists(fs::path(root_) / "import.files" / "image001.png")) << "the old support files stay";
     ASSERT_NE(g_pMainDlg, nullptr) << "the dialog must stay for the editing session";
