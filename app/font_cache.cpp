@@ -8,15 +8,9 @@
 
 #include "app/globals.hpp"
 #include "base/json_text.hpp"
+#include "base/utf.hpp"
 
 namespace {
-
-std::string CutAtCharacter(const std::string& text, std::size_t limit) {
-  std::size_t end = limit;
-  // Step back over continuation bytes so no character is split.
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
-}
 
 std::string WriteWithFirstFamilies(const Json::Value& reply, Json::ArrayIndex count) {
   Json::Value cut = reply;
@@ -43,7 +37,11 @@ std::string FitFontListText(const std::string& text, std::size_t capacity) {
   } catch (const std::exception&) {
     // The reader throws instead of failing on nesting deeper than it takes.
   }
-  if (!parsed || !reply["font_list"].isArray()) return CutAtCharacter(text, capacity - 1);
+  if (!parsed || !reply["font_list"].isArray()) {
+    std::string cut = text;
+    CutUtf8ToFit(cut, capacity - 1);
+    return cut;
+  }
 
   // The largest number of leading families whose reply still fits.
   Json::ArrayIndex low = 0;

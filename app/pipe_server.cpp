@@ -45,7 +45,7 @@ PipeServices DefaultPipeServices() {
     // anyway, so one is never read whole; nor may a failure end the thread.
     std::string text;
     try {
-      if (!ReadClipboardReply().ToText(text, kPipeReplyBufferSize - 1)) text.clear();
+      if (!ReadClipboardReply().ToText(text, kPipeReplyReadLimit)) text.clear();
     } catch (const std::exception&) {
       text.clear();
     }

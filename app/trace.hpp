@@ -1,5 +1,10 @@
 // Progress labels of the shell ("dialog opened", the pipe's creation
-// errors). They go to a sink that discards them; the calls mark the steps.
+// errors): the calls mark the steps, and a debug-trace build shows them.
 #pragma once
 
-inline void ShellTrace(const char* /*label*/) {}
+#include "base/debug_trace.hpp"
+
+inline void ShellTrace(const char* label) {
+  (void)label;
+  DL_TRACE("shell", label);
+}

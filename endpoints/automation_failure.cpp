@@ -1,7 +1,6 @@
 #include "endpoints/automation_failure.hpp"
 
-#include <cstdio>
-
+#include "base/utf.hpp"
 #include "office/deskrelay_dlg.hpp"
 
 namespace {
@@ -12,20 +11,12 @@ constexpr std::size_t kMaxDescription = 512;
 
 std::string AutomationFailureMessage(const Automation::AutomationException& e) {
   std::string description = e.description();
-  if (description.size() > kMaxDescription) {
-    description.resize(kMaxDescription);
-    // Do not leave a cut UTF-8 sequence at the end.
-    while (!description.empty() && (static_cast<unsigned char>(description.back()) & 0xC0) == 0x80)
-      description.pop_back();
-    if (!description.empty() && static_cast<unsigned char>(description.back()) >= 0xC0) description.pop_back();
-  }
+  CutUtf8ToFit(description, kMaxDescription);
   for (char& c : description)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
   if (description.empty()) description = "no description";
 
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(e.code()));
-  return "office automation failed: " + description + " (" + code + ")";
+  return "office automation failed: " + description + " (" + Automation::FormatHresult(e.code()) + ")";
 }
 
 Json::Value AutomationFailureReply(const Automation::AutomationException& e) {

@@ -1,5 +1,7 @@
 #include "office/office_trace.hpp"
 
+#include "base/debug_trace.hpp"
+
 namespace office {
 namespace {
 
@@ -7,7 +9,10 @@ thread_local const char* g_lastLabel = "";
 
 }  // namespace
 
-void Trace(const char* label) { g_lastLabel = label ? label : ""; }
+void Trace(const char* label) {
+  g_lastLabel = label ? label : "";
+  DL_TRACE("office", g_lastLabel);
+}
 
 void Trace(const char* label, const std::u16string& /*value*/) { Trace(label); }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Progress labels of the office conversions ("msword 0", "fopen xls 1", ...).
-// They go to a sink that discards them; the calls mark the steps in the code.
+// The calls mark the steps in the code, and a debug-trace build shows them.
 // The last label of the calling thread is kept, so that a failed conversion
 // can say at which step it failed.
 
