@@ -10,17 +10,18 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/utf.hpp"
 #include "platform/x11/top_level_windows.hpp"
+#include "platform/x11/xlib_connection.hpp"
 
 namespace platform {
 namespace {
@@ -48,42 +49,6 @@ constexpr long kMoveResizeX = 1L << 8;
 constexpr long kMoveResizeY = 1L << 9;
 constexpr long kWithdrawnState = 0;
 
-// Protocol errors on the connection of the current thread's call: the
-// window named in a request is gone (or never was). Xlib's default handler
-// would end the process instead.
-thread_local Display* t_trapped_display = nullptr;
-thread_local bool t_trapped_error = false;
-XErrorHandler g_next_handler = nullptr;
-
-int TrapProtocolError(Display* display, XErrorEvent* event) {
-  if (display == t_trapped_display) {
-    t_trapped_error = true;
-    return 0;
-  }
-  // Another part of the program's connection: its own handler decides.
-  return g_next_handler ? g_next_handler(display, event) : 0;
-}
-
-int IgnoreConnectionLoss(Display*) { return 0; }
-
-void InstallErrorHandlersOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    const XErrorHandler current = XSetErrorHandler(nullptr);
-    const XErrorHandler fatal_default = XSetErrorHandler(TrapProtocolError);
-    // Errors of other connections go to the handler that was there, unless
-    // that is Xlib's fatal default.
-    if (current != fatal_default) g_next_handler = current;
-    // Xlib's default handler of a lost connection ends the process too; the
-    // exit handler of each connection (below) decides what happens instead.
-    const XIOErrorHandler current_io = XSetIOErrorHandler(nullptr);
-    const XIOErrorHandler fatal_io_default = XSetIOErrorHandler(current_io);
-    if (current_io == fatal_io_default) XSetIOErrorHandler(IgnoreConnectionLoss);
-  });
-}
-
-void OnConnectionLost(Display*, void* lost) { static_cast<std::atomic<bool>*>(lost)->store(true); }
-
 enum AtomIndex : std::size_t {
   kNetWmName,
   kUtf8String,
@@ -106,12 +71,6 @@ constexpr const char* kAtomNames[kAtomCount] = {
     "_NET_MOVERESIZE_WINDOW", "COMPOUND_TEXT",
 };
 
-struct XFreeDeleter {
-  void operator()(void* p) const {
-    if (p) XFree(p);
-  }
-};
-
 bool ValidId(WindowId window) { return window != 0 && window <= kMaxXid; }
 
 }  // namespace
@@ -119,24 +78,15 @@ bool ValidId(WindowId window) { return window != 0 && window <= kMaxXid; }
 // One connection, used by one thread for one call.
 class X11TopLevelWindows::Session {
  public:
-  explicit Session(const std::string& name) {
-    InstallErrorHandlersOnce();
-    display_ = XOpenDisplay(name.empty() ? nullptr : name.c_str());
+  explicit Session(const std::string& name) : connection_(name), display_(connection_.display()) {
     if (!display_) return;
-    XSetIOErrorExitHandler(display_, OnConnectionLost, &lost_);
-    t_trapped_display = display_;
-    t_trapped_error = false;
     root_ = DefaultRootWindow(display_);
     interned_ = XInternAtoms(display_, const_cast<char**>(kAtomNames), kAtomCount, False, atoms_) != 0;
-  }
-  ~Session() {
-    if (display_) XCloseDisplay(display_);
-    t_trapped_display = nullptr;
   }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  bool ok() const { return display_ && interned_ && !lost_; }
+  bool ok() const { return display_ && interned_ && !connection_.lost(); }
 
   WindowId FindByTitle(const std::string& title) {
     if (title.empty()) return 0;
@@ -167,7 +117,7 @@ class X11TopLevelWindows::Session {
     if (title.size() > kMaxSetTitleBytes) return false;
     XWindowAttributes attributes;
     if (!XGetWindowAttributes(display_, window, &attributes)) return false;
-    t_trapped_error = false;
+    connection_.ClearErrors();
     XChangeProperty(display_, window, atoms_[kNetWmName], atoms_[kUtf8String], 8, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(title.data()), static_cast<int>(title.size()));
     // WM_NAME as ICCCM readers expect it: STRING when Latin-1 suffices,
@@ -183,7 +133,7 @@ class X11TopLevelWindows::Session {
                       reinterpret_cast<const unsigned char*>(title.data()), static_cast<int>(title.size()));
     }
     if (legacy.value) XFree(legacy.value);
-    return Synced();
+    return connection_.Synced();
   }
 
   bool MoveTopmost(Window window, int x, int y, Clock::time_point deadline) {
@@ -199,7 +149,7 @@ class X11TopLevelWindows::Session {
       if (!XGetWindowAttributes(display_, window, &attributes)) return false;
     }
     const bool managed = manager != None && Managed(window);
-    t_trapped_error = false;
+    connection_.ClearErrors();
     if (managed && Supports(atoms_[kNetMoveResizeWindow])) {
       // Static gravity: the coordinates are those of the client area itself,
       // not of the frame the manager puts around it.
@@ -221,22 +171,22 @@ class X11TopLevelWindows::Session {
       XChangeProperty(display_, window, atoms_[kNetWmState], XA_ATOM, 32, PropModeAppend,
                       reinterpret_cast<const unsigned char*>(&atoms_[kNetWmStateAbove]), 1);
     }
-    return Synced();
+    return connection_.Synced();
   }
 
   bool Activate(Window window, Clock::time_point deadline) {
     XWindowAttributes attributes;
     if (!XGetWindowAttributes(display_, window, &attributes)) return false;
-    t_trapped_error = false;
+    connection_.ClearErrors();
     if (WindowManager() != None) {
       // A withdrawn window must be mapped for the manager to take it; an
       // iconic one is restored by the activation itself.
       if (attributes.map_state == IsUnmapped && !Managed(window)) XMapWindow(display_, window);
       SendToManager(window, atoms_[kNetActiveWindow], {kSourcePager, CurrentTime, 0, 0, 0});
-      return Synced();
+      return connection_.Synced();
     }
     XMapRaised(display_, window);
-    if (!Synced()) return false;
+    if (!connection_.Synced()) return false;
     // Focus can only go to a viewable window; the map may still be on its way
     // through an old-style manager.
     while (attributes.map_state != IsViewable) {
@@ -245,50 +195,32 @@ class X11TopLevelWindows::Session {
       if (!XGetWindowAttributes(display_, window, &attributes)) return false;
     }
     XSetInputFocus(display_, window, RevertToParent, CurrentTime);
-    return Synced();
+    return connection_.Synced();
   }
 
  private:
-  // True when every request so far reached the server without error.
-  bool Synced() {
-    if (lost_) return false;
-    XSync(display_, False);
-    return !lost_ && !t_trapped_error;
-  }
-
   // Format-32 items of a property of the given type (any type for
   // AnyPropertyType); nothing when it is missing or longer than `max_items`.
   std::optional<std::vector<unsigned long>> Longs(Window window, Atom property, Atom type, long max_items) {
-    Atom actual = None;
-    int format = 0;
-    unsigned long items = 0, after = 0;
-    unsigned char* raw = nullptr;
-    const int status = XGetWindowProperty(display_, window, property, 0, max_items, False, type, &actual, &format,
-                                          &items, &after, &raw);
-    const std::unique_ptr<unsigned char, XFreeDeleter> owned(raw);
-    if (status != Success || actual == None || format != 32 || after > 0 || !raw) return std::nullopt;
-    const auto* longs = reinterpret_cast<const unsigned long*>(raw);
-    return std::vector<unsigned long>(longs, longs + items);
+    const std::optional<XProperty> read = ReadProperty(display_, window, property, max_items, type);
+    if (!read || read->type == None || read->format != 32 || read->bytes_after > 0 || !read->data)
+      return std::nullopt;
+    const auto* longs = reinterpret_cast<const unsigned long*>(read->data.get());
+    return std::vector<unsigned long>(longs, longs + read->items);
   }
 
   // A format-8 property of at most kMaxTitleBytes; `too_long` tells a
   // longer one from a missing one.
   std::optional<std::string> Bytes(Window window, Atom property, Atom* type, bool* too_long) {
-    Atom actual = None;
-    int format = 0;
-    unsigned long items = 0, after = 0;
-    unsigned char* raw = nullptr;
-    const int status = XGetWindowProperty(display_, window, property, 0, kMaxTitleBytes / 4, False,
-                                          AnyPropertyType, &actual, &format, &items, &after, &raw);
-    const std::unique_ptr<unsigned char, XFreeDeleter> owned(raw);
+    const std::optional<XProperty> read = ReadProperty(display_, window, property, kMaxTitleBytes / 4);
     *too_long = false;
-    if (status != Success || actual == None || format != 8 || !raw) return std::nullopt;
-    if (after > 0) {
+    if (!read || read->type == None || read->format != 8 || !read->data) return std::nullopt;
+    if (read->bytes_after > 0) {
       *too_long = true;
       return std::nullopt;
     }
-    *type = actual;
-    return std::string(reinterpret_cast<const char*>(raw), items);
+    *type = read->type;
+    return std::string(reinterpret_cast<const char*>(read->data.get()), read->items);
   }
 
   // _NET_WM_NAME, else WM_NAME, as UTF-8.
@@ -316,14 +248,8 @@ class X11TopLevelWindows::Session {
   }
 
   bool HasWmState(Window window) {
-    Atom type = None;
-    int format = 0;
-    unsigned long items = 0, after = 0;
-    unsigned char* raw = nullptr;
-    const int status = XGetWindowProperty(display_, window, atoms_[kWmState], 0, 0, False, AnyPropertyType, &type,
-                                          &format, &items, &after, &raw);
-    if (raw) XFree(raw);
-    return status == Success && type != None;
+    const std::optional<XProperty> read = ReadProperty(display_, window, atoms_[kWmState], 0);
+    return read && read->type != None;
   }
 
   // Held by the window manager: mapped or iconic, not withdrawn.
@@ -409,11 +335,11 @@ class X11TopLevelWindows::Session {
     XSendEvent(display_, root_, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
   }
 
-  Display* display_ = nullptr;
+  XlibConnection connection_;
+  Display* const display_;
   Window root_ = None;
   Atom atoms_[kAtomCount] = {};
   bool interned_ = false;
-  std::atomic<bool> lost_{false};
 };
 
 }  // namespace platform
