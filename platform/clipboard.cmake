@@ -9,7 +9,7 @@ dl_library(dl_platform_clipboard
 
 dl_library(dl_platform_clipboard_x11
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/x11/clipboard.cpp
-  DEPENDS dl_platform_clipboard PkgConfig::X11 Threads::Threads)
+  DEPENDS dl_platform_clipboard dl_platform_xlib PkgConfig::X11 Threads::Threads)
 
 # Test double: an owner offering what a test gives it.
 dl_library(dl_platform_clipboard_fake

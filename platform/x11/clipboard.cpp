@@ -1,12 +1,12 @@
 #include "base/debug_trace.hpp"
 #include "platform/x11/clipboard.hpp"
+#include "platform/x11/xlib_connection.hpp"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <poll.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
@@ -21,39 +21,6 @@ namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Protocol errors while reading the clipboard (an owner that vanished, a
-// server out of memory) only mean that the data is not there; the default
-// handler would end the process.
-int IgnoreProtocolError(Display*, XErrorEvent*) { return 0; }
-
-int IgnoreConnectionLoss(Display*) { return 0; }
-
-void InstallErrorHandlerOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    // Keep a handler that another part of the program installed; replace
-    // only Xlib's fatal default.
-    const XErrorHandler current = XSetErrorHandler(nullptr);
-    const XErrorHandler fatal_default = XSetErrorHandler(current);
-    if (current == fatal_default) XSetErrorHandler(IgnoreProtocolError);
-    // Xlib's default handler of a lost connection ends the process too; the
-    // exit handler of each connection (below) decides what happens instead.
-    const XIOErrorHandler current_io = XSetIOErrorHandler(nullptr);
-    const XIOErrorHandler fatal_io_default = XSetIOErrorHandler(current_io);
-    if (current_io == fatal_io_default) XSetIOErrorHandler(IgnoreConnectionLoss);
-  });
-}
-
-// A lost connection must not end the process (Xlib's default exits); the
-// read in progress then fails.
-void OnConnectionLost(Display*, void* lost) { static_cast<std::atomic<bool>*>(lost)->store(true); }
-
-struct XFreeDeleter {
-  void operator()(unsigned char* p) const {
-    if (p) XFree(p);
-  }
-};
 
 enum AtomIndex : std::size_t {
   kClipboard,
@@ -91,31 +58,9 @@ struct PropertyData {
   std::string bytes;  // format 16 and 32 items as native 16- and 32-bit units
 };
 
-// One connection to the display, for one read.
-class Connection {
- public:
-  explicit Connection(const std::string& display_name) {
-    display_ = XOpenDisplay(display_name.empty() ? nullptr : display_name.c_str());
-    if (!display_) return;
-    XSetIOErrorExitHandler(display_, OnConnectionLost, &lost_);
-  }
-  ~Connection() {
-    if (display_) XCloseDisplay(display_);
-  }
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-
-  Display* display() const { return display_; }
-  bool lost() const { return lost_.load(); }
-
- private:
-  Display* display_ = nullptr;
-  std::atomic<bool> lost_{false};
-};
-
 class SelectionSource final : public ClipboardTargetSource {
  public:
-  SelectionSource(Connection& connection, Window window, const Atom* atoms,
+  SelectionSource(XlibConnection& connection, Window window, const Atom* atoms,
                   const X11ClipboardOptions& options, Clock::time_point deadline)
       : connection_(connection),
         display_(connection.display()),
@@ -177,23 +122,18 @@ class SelectionSource final : public ClipboardTargetSource {
   }
 
   std::optional<PropertyData> GetProperty(Atom property, std::size_t max_bytes, bool remove) {
-    Atom type = None;
-    int format = 0;
-    unsigned long items = 0;
-    unsigned long bytes_after = 0;
-    unsigned char* raw = nullptr;
     const long units = static_cast<long>(max_bytes / 4 + 1);
-    const int status = XGetWindowProperty(display_, window_, property, 0, units, remove ? True : False,
-                                          AnyPropertyType, &type, &format, &items, &bytes_after, &raw);
-    const std::unique_ptr<unsigned char, XFreeDeleter> owned(raw);
-    if (status != Success || connection_.lost() || bytes_after > 0) return std::nullopt;
+    const std::optional<XProperty> read = ReadProperty(display_, window_, property, units, AnyPropertyType, remove);
+    if (!read || connection_.lost() || read->bytes_after > 0) return std::nullopt;
     PropertyData data;
-    data.type = type;
-    data.format = format;
-    if (type == None || !raw) return data;
-    if (format == 8) {
+    data.type = read->type;
+    data.format = read->format;
+    const unsigned char* raw = read->data.get();
+    const unsigned long items = read->items;
+    if (data.type == None || !raw) return data;
+    if (data.format == 8) {
       data.bytes.assign(reinterpret_cast<const char*>(raw), items);
-    } else if (format == 16) {
+    } else if (data.format == 16) {
       // Xlib hands 16-bit items over as shorts.
       const auto* shorts = reinterpret_cast<const short*>(raw);
       data.bytes.reserve(items * 2);
@@ -201,7 +141,7 @@ class SelectionSource final : public ClipboardTargetSource {
         const auto unit = static_cast<std::uint16_t>(shorts[i]);
         data.bytes.append(reinterpret_cast<const char*>(&unit), 2);
       }
-    } else if (format == 32) {
+    } else if (data.format == 32) {
       // ... and 32-bit items as longs.
       const auto* longs = reinterpret_cast<const unsigned long*>(raw);
       data.bytes.reserve(items * 4);
@@ -284,7 +224,7 @@ class SelectionSource final : public ClipboardTargetSource {
     }
   }
 
-  Connection& connection_;
+  XlibConnection& connection_;
   Display* display_;
   Window window_;
   const Atom* atoms_;
@@ -296,8 +236,7 @@ class SelectionSource final : public ClipboardTargetSource {
 
 ClipboardContents ReadOnce(const X11ClipboardOptions& options) {
   const Clock::time_point deadline = Clock::now() + options.read_timeout;
-  InstallErrorHandlerOnce();
-  Connection connection(options.display);
+  XlibConnection connection(options.display);
   Display* display = connection.display();
   if (!display) {
     DL_TRACE("clipboard", std::string("cannot open the display ") +
