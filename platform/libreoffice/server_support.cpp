@@ -6,11 +6,6 @@ namespace platform::libreoffice {
 
 using namespace Automation;
 
-std::shared_ptr<Engine> ApplicationState::EditingEngine() {
-  if (!editingEngine) editingEngine = editingEngineSource ? editingEngineSource() : Engine::SharedEditing();
-  return editingEngine;
-}
-
 void ApplicationState::Quit() {
   if (quit) return;
   quit = true;
@@ -26,7 +21,7 @@ void ApplicationState::Quit() {
     }
   };
   closeAll(documents, engine);
-  if (!editedDocuments.empty()) closeAll(editedDocuments, EditingEngine());
+  if (!editedDocuments.empty()) closeAll(editedDocuments, Engine::SharedEditing());
 }
 
 void ApplicationState::CheckRunning() const {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -24,15 +23,12 @@ struct ApplicationState {
   std::set<Engine::DocId> documents;
 
   // Word only: shown for the person at the desktop, its caption, and the
-  // documents it shows in the editing office (taken when first needed).
+  // documents it shows in the shared editing office.
   bool visible = false;
   std::string caption;
-  EngineSource editingEngineSource;
   std::set<Engine::DocId> editedDocuments;
   std::map<Engine::DocId, std::string> editedPaths;
   Engine::DocId activeEdited = 0;
-  std::shared_ptr<Engine> editingEngine;  // set by EditingEngine()
-  std::shared_ptr<Engine> EditingEngine();
 
   // Closes every document it opened and refuses further calls.
   void Quit();

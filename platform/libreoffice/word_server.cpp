@@ -95,7 +95,7 @@ class WordEditedDocument : public ServerObject {
       : ServerObject(std::move(state)), id_(id) {}
 
   Variant Invoke(Invocation& call) override {
-    Engine& engine = *state_->EditingEngine();
+    Engine& engine = *Engine::SharedEditing();
     switch (call.dispid) {
       case word::kDocSave:
         Expect(call, DISPATCH_METHOD, 0, 0);
@@ -162,7 +162,7 @@ class WordDocuments : public ServerObject {
     request.utf8Page = PageForEditing(bytes, codePage);
     request.title = WindowTitle(path, state_->caption);
     request.onSaved = [path, codePage] { FinishSavedPage(path, codePage); };
-    const Engine::DocId id = Call([&] { return state_->EditingEngine()->OpenForEditing(request); });
+    const Engine::DocId id = Call([&] { return Engine::SharedEditing()->OpenForEditing(request); });
     state_->editedDocuments.insert(id);
     state_->editedPaths[id] = path;
     state_->activeEdited = id;
@@ -185,7 +185,7 @@ class WordSelection : public ServerObject {
     const Engine::DocId active = state_->activeEdited;
     if (active != 0 && state_->editedDocuments.count(active) != 0 &&
         IntArg(call, 0, 0) == word::kGoToLine && IntArg(call, 1, 0) == word::kGoToLast) {
-      Call([&] { state_->EditingEngine()->MoveCursorToEnd(active); });
+      Call([&] { Engine::SharedEditing()->MoveCursorToEnd(active); });
     }
     return Object(new WordSelection(state_));
   }
@@ -216,7 +216,7 @@ class WordApplication : public ServerObject {
         state_->caption = call.args[0].Deref().ToUtf8();
         for (Engine::DocId id : state_->editedDocuments) {
           const std::string title = WindowTitle(state_->editedPaths[id], state_->caption);
-          Call([&] { state_->EditingEngine()->SetWindowTitle(id, title); });
+          Call([&] { Engine::SharedEditing()->SetWindowTitle(id, title); });
         }
         return {};
       case word::kAppWindowState:  // Word's own; taken and kept
@@ -243,10 +243,8 @@ class WordApplication : public ServerObject {
 
 }  // namespace
 
-DispatchObject* CreateWordApplication(std::shared_ptr<Engine> engine, EngineSource editingEngine) {
-  auto state = std::make_shared<ApplicationState>(std::move(engine), "Word.Application");
-  state->editingEngineSource = std::move(editingEngine);
-  return new WordApplication(std::move(state));
+DispatchObject* CreateWordApplication(std::shared_ptr<Engine> engine) {
+  return new WordApplication(std::make_shared<ApplicationState>(std::move(engine), "Word.Application"));
 }
 
 }  // namespace platform::libreoffice
