@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -21,14 +20,6 @@ struct ApplicationState {
   std::string progid;
   bool quit = false;
   std::set<Engine::DocId> documents;
-
-  // Word only: shown for the person at the desktop, its caption, and the
-  // documents it shows in the shared editing office.
-  bool visible = false;
-  std::string caption;
-  std::set<Engine::DocId> editedDocuments;
-  std::map<Engine::DocId, std::string> editedPaths;
-  Engine::DocId activeEdited = 0;
 
   // Closes every document it opened and refuses further calls.
   void Quit();
