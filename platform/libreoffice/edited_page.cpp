@@ -1,13 +1,10 @@
 #include "platform/libreoffice/edited_page.hpp"
 
-#include <algorithm>
-#include <cctype>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <unordered_map>
 
 #include "base/utf.hpp"
+#include "platform/libreoffice/text_support.hpp"
 #include "platform/libreoffice/web_page_layout.hpp"
 
 namespace fs = std::filesystem;
@@ -15,41 +12,7 @@ namespace fs = std::filesystem;
 namespace platform::libreoffice {
 namespace {
 
-// A page larger than this is no page the editor sent.
-constexpr std::uintmax_t kMaxPageBytes = 256u << 20;
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
 CodePage Resolved(CodePage codePage) { return codePage == kCodePageAnsi ? SystemCodePage() : codePage; }
-
-std::string ReadPage(const fs::path& page) {
-  std::error_code ec;
-  const std::uintmax_t size = fs::file_size(page, ec);
-  if (ec || size > kMaxPageBytes) throw std::runtime_error("cannot read the saved page " + page.string());
-  std::ifstream in(page, std::ios::binary);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())))
-    throw std::runtime_error("cannot read the saved page " + page.string());
-  return bytes;
-}
-
-// Replaces the page in one step, so that no reader ever sees half of it.
-void WritePage(const fs::path& page, const std::string& bytes) {
-  const fs::path temporary = page.string() + ".encoding";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) {
-      std::error_code ec;
-      fs::remove(temporary, ec);
-      throw std::runtime_error("cannot write " + page.string());
-    }
-  }
-  fs::rename(temporary, page);
-}
 
 }  // namespace
 
@@ -142,15 +105,17 @@ std::string PageForEditing(std::string_view bytes, CodePage codePage) {
 }
 
 void FinishSavedPage(const fs::path& page, CodePage codePage) {
-  const std::string officePrefix = page.stem().string() + "_html_";
   LayoutChoices choices;
-  choices.isOfficeFile = [officePrefix](const std::string& name) { return name.rfind(officePrefix, 0) == 0; };
+  choices.officeFilePrefix = page.stem().string() + "_html_";
   choices.keepLinkedPictures = true;
-  InstallWebPage(page, page, choices);
   // A code page we cannot write leaves the page in UTF-8, as it declares.
   const CodePage target = Resolved(codePage);
-  if (target == kCodePageUtf8 || !IsKnownCodePage(target)) return;
-  WritePage(page, DeclareCharset(EncodeWithReferences(ReadPage(page), target), CharsetName(target)));
+  if (target != kCodePageUtf8 && IsKnownCodePage(target)) {
+    choices.finalText = [target](const std::string& html) {
+      return DeclareCharset(EncodeWithReferences(html, target), CharsetName(target));
+    };
+  }
+  InstallWebPage(page, page, choices);
 }
 
 }  // namespace platform::libreoffice

@@ -12,11 +12,12 @@
 #include "platform/libreoffice/applications.hpp"
 #include "platform/libreoffice/edited_page.hpp"
 #include "platform/libreoffice/server_support.hpp"
+#include "platform/libreoffice/text_support.hpp"
 #include "platform/office_members.hpp"
 
 #include <filesystem>
-#include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 
 namespace platform::libreoffice {
@@ -184,16 +185,12 @@ class WordDocuments : public WordObject {
       Fail(DISP_E_EXCEPTION, "only web pages are opened in a window");
     // The encoding arrives as a 16-bit value: 65001 reads back as -535.
     const CodePage codePage = static_cast<CodePage>(IntArg(call, 10, 0) & 0xFFFF);
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec || size > kMaxEditedPageBytes) Fail(DISP_E_EXCEPTION, "cannot open " + path);
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) Fail(DISP_E_EXCEPTION, "cannot read " + path);
+    const std::optional<std::string> bytes = ReadPageFile(path);
+    if (!bytes) Fail(DISP_E_EXCEPTION, "cannot open " + path);
 
     EditRequest request;
     request.path = path;
-    request.utf8Page = PageForEditing(bytes, codePage);
+    request.utf8Page = PageForEditing(*bytes, codePage);
     request.title = WindowTitle(path, Word().caption);
     request.onSaved = [path, codePage] { FinishSavedPage(path, codePage); };
     const Engine::DocId id = Call([&] { return Engine::SharedEditing()->OpenForEditing(request); });
@@ -201,8 +198,6 @@ class WordDocuments : public WordObject {
     Word().activeEdited = id;
     return Object(new WordEditedDocument(Shared(), id));
   }
-
-  static constexpr std::uintmax_t kMaxEditedPageBytes = 256u << 20;
 };
 
 // The selection in the active window. GoTo(What, Which, ...) moves the
