@@ -10,11 +10,6 @@
 namespace fs = std::filesystem;
 
 namespace platform::libreoffice {
-namespace {
-
-CodePage Resolved(CodePage codePage) { return codePage == kCodePageAnsi ? SystemCodePage() : codePage; }
-
-}  // namespace
 
 std::string CharsetName(CodePage codePage) {
   static const std::unordered_map<CodePage, const char*> kNames = {
@@ -26,7 +21,7 @@ std::string CharsetName(CodePage codePage) {
       {28597, "iso-8859-7"},   {28599, "iso-8859-9"},    {28605, "iso-8859-15"},   {51949, "euc-kr"},
       {65001, "utf-8"},
   };
-  const CodePage resolved = Resolved(codePage);
+  const CodePage resolved = ResolvedCodePage(codePage);
   const auto it = kNames.find(resolved);
   return it != kNames.end() ? it->second : "windows-" + std::to_string(resolved);
 }
@@ -60,7 +55,7 @@ std::string DeclareCharset(const std::string& html, const std::string& charset) 
 }
 
 std::string EncodeWithReferences(std::string_view utf8, CodePage codePage) {
-  const CodePage target = Resolved(codePage);
+  const CodePage target = ResolvedCodePage(codePage);
   if (!IsKnownCodePage(target)) return std::string();
   if (target == kCodePageUtf8) return std::string(utf8);
   std::u16string wide;
@@ -95,13 +90,15 @@ std::string EncodeWithReferences(std::string_view utf8, CodePage codePage) {
 }
 
 std::string PageForEditing(std::string_view bytes, CodePage codePage) {
-  std::u16string wide;
-  if (!MultiByteToWide(codePage, bytes, wide)) DecodeUtf8(bytes, wide);
-  if (!wide.empty() && wide.front() == u'\xFEFF') wide.erase(0, 1);
+  std::string utf8;
+  // An unknown code page reads as UTF-8.
+  if (!CodePageToUtf8(codePage, bytes, utf8)) CodePageToUtf8(kCodePageUtf8, bytes, utf8);
+  static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (utf8.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0) utf8.erase(0, kByteOrderMark.size());
   // The office would switch to whatever a page declares; the page is now
   // UTF-8 whatever it said, and says so first.
   return "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">" +
-         DeclareCharset(WideToUtf8(wide), "utf-8");
+         DeclareCharset(utf8, "utf-8");
 }
 
 void FinishSavedPage(const fs::path& page, CodePage codePage) {
@@ -109,7 +106,7 @@ void FinishSavedPage(const fs::path& page, CodePage codePage) {
   choices.officeFilePrefix = page.stem().string() + "_html_";
   choices.keepLinkedPictures = true;
   // A code page we cannot write leaves the page in UTF-8, as it declares.
-  const CodePage target = Resolved(codePage);
+  const CodePage target = ResolvedCodePage(codePage);
   if (target != kCodePageUtf8 && IsKnownCodePage(target)) {
     choices.finalText = [target](const std::string& html) {
       return DeclareCharset(EncodeWithReferences(html, target), CharsetName(target));
