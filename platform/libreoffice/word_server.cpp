@@ -33,13 +33,12 @@ enum WordFormat {
   kWordDocument = 0,     // .doc
   kWordText = 2,
   kWordRtf = 6,
-  kWordHtml = 8,
+  kWordHtml = word::kSaveFormatHtml,
   kWordFilteredHtml = 10,
   kWordXmlDocument = 12,  // .docx
   kWordDocumentDefault = 16,
   kWordPdf = 17,
 };
-constexpr int kUtf8CodePage = 65001;
 
 // A Word application: beside what every application keeps, whether it is
 // shown for the person at the desktop, its caption, and the documents it
@@ -86,11 +85,11 @@ class WordDocument : public ServerDocument {
         const std::string target = PathArg(call, 0);
         const int format = IntArg(call, 1, kWordDocumentDefault);
         // The encoding arrives as a 16-bit value: 65001 reads back as -535.
-        const int encoding = IntArg(call, 11, kUtf8CodePage) & 0xFFFF;
+        const CodePage encoding = static_cast<CodePage>(IntArg(call, 11, kCodePageUtf8) & 0xFFFF);
         switch (format) {
           case kWordHtml:
           case kWordFilteredHtml:
-            if (encoding != kUtf8CodePage)
+            if (encoding != kCodePageUtf8)
               Fail(DISP_E_EXCEPTION, "web pages are saved in UTF-8 only (code page 65001)");
             Call([&] { state_->engine->SaveWebPage(Id(), target); });
             break;
