@@ -16,19 +16,7 @@ using namespace Automation;
 
 namespace {
 
-constexpr DISPID kWorkbooks = excel::kAppWorkbooks;
-constexpr DISPID kAlertBeforeOverwriting = excel::kAppAlertBeforeOverwriting;
-constexpr DISPID kAskToUpdateLinks = excel::kAppAskToUpdateLinks;
-constexpr DISPID kDisplayAlerts = excel::kAppDisplayAlerts;
-constexpr DISPID kEnableEvents = excel::kAppEnableEvents;
-constexpr DISPID kVisible = excel::kAppVisible;
-constexpr DISPID kQuit = excel::kAppQuit;
-constexpr DISPID kOpen = excel::kWorkbooksOpen;
-constexpr DISPID kSaveAs = excel::kBookSaveAs;
-constexpr DISPID kClose = excel::kBookClose;
-
 constexpr short kReadOnly = 1;
-constexpr short kFormatHtml = 44;
 constexpr int kAccessNoChange = 1;
 
 constexpr VARTYPE V = VT_VARIANT;
@@ -39,15 +27,15 @@ void AbandonExcel(CDeskrelayDlg& dlg) {
   Variant missing = Variant::Missing();
   if (!dlg.m_excelWorkbook.IsEmpty()) {
     try {
-      dlg.m_excelWorkbook.InvokeHelper(kClose, DISPATCH_METHOD, VT_EMPTY, nullptr, {V, V, V}, missing, missing,
-                                       missing);
+      dlg.m_excelWorkbook.InvokeHelper(excel::kBookClose, DISPATCH_METHOD, VT_EMPTY, nullptr, {V, V, V}, missing,
+                                       missing, missing);
     } catch (const AutomationException&) {
     }
     dlg.m_excelWorkbook.ReleaseDispatch();
   }
   if (!dlg.m_excelApp.IsEmpty()) {
     try {
-      dlg.m_excelApp.InvokeHelper(kQuit, DISPATCH_METHOD, VT_EMPTY, nullptr, {});
+      dlg.m_excelApp.InvokeHelper(excel::kAppQuit, DISPATCH_METHOD, VT_EMPTY, nullptr, {});
     } catch (const AutomationException&) {
     }
     dlg.m_excelApp.ReleaseDispatch();
@@ -63,49 +51,51 @@ void CDeskrelayDlg::ConvertExcelToHtml(const std::u16string& fileName) {
   const Variant missing = Variant::Missing();
   const Variant varReadOnly = Variant::I2(kReadOnly);
   const Variant varTarget = Variant::Bstr(targets.importHtml);
-  const Variant varFormat = Variant::I2(kFormatHtml);
+  const Variant varFormat = Variant::I2(static_cast<std::int16_t>(excel::kSaveFormatHtml));
 
   try {
     office::RequireExportFolder(targets);
     office::Trace("fopen xls 1");
     DispatchObject* result = nullptr;
-    m_excelApp.InvokeHelper(kWorkbooks, DISPATCH_PROPERTYGET, VT_DISPATCH, &result, {});
+    m_excelApp.InvokeHelper(excel::kAppWorkbooks, DISPATCH_PROPERTYGET, VT_DISPATCH, &result, {});
     office::StoreObjectResult(m_excelWorkbooks, result);
 
     office::Trace("fopen xls 2");
     // Open(Filename, UpdateLinks omitted, ReadOnly, 12 omitted).
     result = nullptr;
-    m_excelWorkbooks.InvokeHelper(kOpen, DISPATCH_METHOD, VT_DISPATCH, &result,
-                                  {VT_BSTR, V, V, V, V, V, V, V, V, V, V, V, V, V, V}, fileName, missing,
-                                  varReadOnly, missing, missing, missing, missing, missing, missing, missing, missing,
-                                  missing, missing, missing, missing);
+    m_excelWorkbooks.InvokeHelper(excel::kWorkbooksOpen, DISPATCH_METHOD, VT_DISPATCH, &result,
+                                  {VT_BSTR, V, V, V, V, V, V, V, V, V, V, V, V, V, V}, fileName, missing, varReadOnly,
+                                  missing, missing, missing, missing, missing, missing, missing, missing, missing,
+                                  missing, missing, missing);
     office::StoreObjectResult(m_excelWorkbook, result);
 
     office::Trace("fopen xls 3");
-    m_excelApp.InvokeHelper(kAlertBeforeOverwriting, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_BOOL}, false);
-    m_excelApp.InvokeHelper(kAskToUpdateLinks, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_BOOL}, false);
-    m_excelApp.InvokeHelper(kDisplayAlerts, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_BOOL}, false);
-    m_excelApp.InvokeHelper(kEnableEvents, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_BOOL}, false);
+    m_excelApp.InvokeHelper(excel::kAppAlertBeforeOverwriting, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_BOOL},
+                            false);
+    m_excelApp.InvokeHelper(excel::kAppAskToUpdateLinks, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_BOOL}, false);
+    m_excelApp.InvokeHelper(excel::kAppDisplayAlerts, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_BOOL}, false);
+    m_excelApp.InvokeHelper(excel::kAppEnableEvents, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_BOOL}, false);
 
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 
     office::Trace("fopen xls 4");
     try {
       // SaveAs(Filename, FileFormat, 4 omitted, AccessMode, 4 omitted).
-      m_excelWorkbook.InvokeHelper(kSaveAs, DISPATCH_METHOD, VT_EMPTY, nullptr, {V, V, V, V, V, V, VT_I4, V, V, V, V},
-                                   varTarget, varFormat, missing, missing, missing, missing, kAccessNoChange,
-                                   missing, missing, missing, missing);
+      m_excelWorkbook.InvokeHelper(excel::kBookSaveAs, DISPATCH_METHOD, VT_EMPTY, nullptr,
+                                   {V, V, V, V, V, V, VT_I4, V, V, V, V}, varTarget, varFormat, missing, missing,
+                                   missing, missing, kAccessNoChange, missing, missing, missing, missing);
     } catch (const std::exception&) {
       office::Trace("fopen xls 4 error");
     }
 
     office::Trace("fopen xls 5");
-    m_excelWorkbook.InvokeHelper(kClose, DISPATCH_METHOD, VT_EMPTY, nullptr, {V, V, V}, missing, missing, missing);
+    m_excelWorkbook.InvokeHelper(excel::kBookClose, DISPATCH_METHOD, VT_EMPTY, nullptr, {V, V, V}, missing, missing,
+                                 missing);
     m_excelWorkbook.ReleaseDispatch();
 
     office::Trace("fopen xls 6");
-    m_excelApp.InvokeHelper(kVisible, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_BOOL}, false);
-    m_excelApp.InvokeHelper(kQuit, DISPATCH_METHOD, VT_EMPTY, nullptr, {});
+    m_excelApp.InvokeHelper(excel::kAppVisible, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_BOOL}, false);
+    m_excelApp.InvokeHelper(excel::kAppQuit, DISPATCH_METHOD, VT_EMPTY, nullptr, {});
     m_excelApp.ReleaseDispatch();
     office::Trace("fopen xls end");
   } catch (const AutomationException&) {

@@ -9,13 +9,6 @@ using namespace Automation;
 
 namespace {
 
-constexpr DISPID kWordVersion = word::kAppVersion;
-constexpr DISPID kExcelVersion = excel::kAppVersion;
-constexpr DISPID kPptVersion = powerpoint::kAppVersion;
-constexpr DISPID kPptLeft = powerpoint::kAppLeft;
-constexpr DISPID kPptWidth = powerpoint::kAppWidth;
-constexpr DISPID kPptHeight = powerpoint::kAppHeight;
-
 // Word 2013 and later warn before opening a PDF unless told not to in their
 // per-user options. Nothing on this platform shows that warning, so there is
 // no option to set.
@@ -29,16 +22,16 @@ bool CDeskrelayDlg::CreateWordApp() {
     return false;
   }
   std::u16string version;
-  m_wordApp.InvokeHelper(kWordVersion, DISPATCH_PROPERTYGET, VT_BSTR, &version, {});
+  m_wordApp.InvokeHelper(word::kAppVersion, DISPATCH_PROPERTYGET, VT_BSTR, &version, {});
   office::Trace("msword version: ", version);
 
   std::u16string compared;
-  m_wordApp.InvokeHelper(kWordVersion, DISPATCH_PROPERTYGET, VT_BSTR, &compared, {});
+  m_wordApp.InvokeHelper(word::kAppVersion, DISPATCH_PROPERTYGET, VT_BSTR, &compared, {});
   // Ordinal comparison, as the version texts are compared everywhere here:
   // "16.0" and "9.0" both count as not less than "15.0".
   if (!(compared < std::u16string(u"15.0"))) {
     std::u16string keyVersion;
-    m_wordApp.InvokeHelper(kWordVersion, DISPATCH_PROPERTYGET, VT_BSTR, &keyVersion, {});
+    m_wordApp.InvokeHelper(word::kAppVersion, DISPATCH_PROPERTYGET, VT_BSTR, &keyVersion, {});
     DisableConvertPdfWarning(keyVersion);
   }
   return true;
@@ -50,7 +43,7 @@ bool CDeskrelayDlg::CreateExcelApp() {
     return false;
   }
   std::u16string version;
-  m_excelApp.InvokeHelper(kExcelVersion, DISPATCH_PROPERTYGET, VT_BSTR, &version, {});
+  m_excelApp.InvokeHelper(excel::kAppVersion, DISPATCH_PROPERTYGET, VT_BSTR, &version, {});
   office::Trace("excel version: ", version);
   return true;
 }
@@ -61,12 +54,12 @@ bool CDeskrelayDlg::CreatePowerPointApp() {
     return false;
   }
   std::u16string version;
-  m_pptApp.InvokeHelper(kPptVersion, DISPATCH_PROPERTYGET, VT_BSTR, &version, {});
+  m_pptApp.InvokeHelper(powerpoint::kAppVersion, DISPATCH_PROPERTYGET, VT_BSTR, &version, {});
   office::Trace("powerpoint version: ", version);
 
   // Shrunk to a point and moved off screen: the window must not flash up.
-  m_pptApp.InvokeHelper(kPptWidth, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_R4}, 1.0f);
-  m_pptApp.InvokeHelper(kPptHeight, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_R4}, 1.0f);
-  m_pptApp.InvokeHelper(kPptLeft, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_R4}, -500.0f);
+  m_pptApp.InvokeHelper(powerpoint::kAppWidth, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_R4}, 1.0f);
+  m_pptApp.InvokeHelper(powerpoint::kAppHeight, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_R4}, 1.0f);
+  m_pptApp.InvokeHelper(powerpoint::kAppLeft, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_R4}, -500.0f);
   return true;
 }

@@ -16,23 +16,12 @@ using namespace Automation;
 
 namespace {
 
-constexpr DISPID kPresentations = powerpoint::kAppPresentations;
-constexpr DISPID kActivate = powerpoint::kAppActivate;
-constexpr DISPID kVersion = powerpoint::kAppVersion;
-constexpr DISPID kQuit = powerpoint::kAppQuit;
-constexpr DISPID kOpen = powerpoint::kPresentationsOpen;
-constexpr DISPID kSaveAs = powerpoint::kPresSaveAs;
-constexpr DISPID kClose = powerpoint::kPresClose;
-
 constexpr int kTrue = -1;
 constexpr int kFalse = 0;
-constexpr int kFormatJpg = 17;
-constexpr int kFormatPdf = 32;
-constexpr int kFormatRtf = 6;
 
 void SavePresentation(DispatchDriver& presentation, const std::u16string& target, int format) {
-  presentation.InvokeHelper(kSaveAs, DISPATCH_METHOD, VT_EMPTY, nullptr, {VT_BSTR, VT_I4, VT_I4}, target, format,
-                            kFalse);
+  presentation.InvokeHelper(powerpoint::kPresSaveAs, DISPATCH_METHOD, VT_EMPTY, nullptr, {VT_BSTR, VT_I4, VT_I4},
+                            target, format, kFalse);
 }
 
 // Closes the presentation and quits PowerPoint after a failed step, so that
@@ -41,14 +30,14 @@ void SavePresentation(DispatchDriver& presentation, const std::u16string& target
 void AbandonPowerPoint(CDeskrelayDlg& dlg) {
   if (!dlg.m_pptPresentation.IsEmpty()) {
     try {
-      dlg.m_pptPresentation.InvokeHelper(kClose, DISPATCH_METHOD, VT_EMPTY, nullptr, {});
+      dlg.m_pptPresentation.InvokeHelper(powerpoint::kPresClose, DISPATCH_METHOD, VT_EMPTY, nullptr, {});
     } catch (const AutomationException&) {
     }
     dlg.m_pptPresentation.ReleaseDispatch();
   }
   if (!dlg.m_pptApp.IsEmpty()) {
     try {
-      dlg.m_pptApp.InvokeHelper(kQuit, DISPATCH_METHOD, VT_EMPTY, nullptr, {});
+      dlg.m_pptApp.InvokeHelper(powerpoint::kAppQuit, DISPATCH_METHOD, VT_EMPTY, nullptr, {});
     } catch (const AutomationException&) {
     }
     dlg.m_pptApp.ReleaseDispatch();
@@ -67,36 +56,36 @@ void CDeskrelayDlg::ConvertPowerPointToHtml(const std::u16string& fileName, bool
     office::RequireExportFolder(targets);
     office::Trace("ppt 0");
     DispatchObject* result = nullptr;
-    m_pptApp.InvokeHelper(kPresentations, DISPATCH_PROPERTYGET, VT_DISPATCH, &result, {});
+    m_pptApp.InvokeHelper(powerpoint::kAppPresentations, DISPATCH_PROPERTYGET, VT_DISPATCH, &result, {});
     office::StoreObjectResult(m_pptPresentations, result);
 
     office::Trace("ppt 1");
-    m_pptApp.InvokeHelper(kActivate, DISPATCH_METHOD, VT_EMPTY, nullptr, {});
+    m_pptApp.InvokeHelper(powerpoint::kAppActivate, DISPATCH_METHOD, VT_EMPTY, nullptr, {});
 
     office::Trace("ppt 2");
     // Open(FileName, ReadOnly, Untitled, WithWindow).
     result = nullptr;
-    m_pptPresentations.InvokeHelper(kOpen, DISPATCH_METHOD, VT_DISPATCH, &result, {VT_BSTR, VT_I4, VT_I4, VT_I4},
-                                    fileName, kTrue, kFalse, kTrue);
+    m_pptPresentations.InvokeHelper(powerpoint::kPresentationsOpen, DISPATCH_METHOD, VT_DISPATCH, &result,
+                                    {VT_BSTR, VT_I4, VT_I4, VT_I4}, fileName, kTrue, kFalse, kTrue);
     office::StoreObjectResult(m_pptPresentation, result);
 
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
 
     if (slidesAsImages) {
       office::Trace("ppt 3");
-      SavePresentation(m_pptPresentation, targets.slidesJpg, kFormatJpg);
+      SavePresentation(m_pptPresentation, targets.slidesJpg, powerpoint::kSaveFormatJpg);
     } else {
       office::Trace("ppt 4");
       std::u16string version;
-      m_pptApp.InvokeHelper(kVersion, DISPATCH_PROPERTYGET, VT_BSTR, &version, {});
+      m_pptApp.InvokeHelper(powerpoint::kAppVersion, DISPATCH_PROPERTYGET, VT_BSTR, &version, {});
       if (!(version < std::u16string(u"13.0"))) {
         office::Trace("ppt 4 1");
         between = targets.pdfBetween;
-        SavePresentation(m_pptPresentation, between, kFormatPdf);
+        SavePresentation(m_pptPresentation, between, powerpoint::kSaveFormatPdf);
       } else {
         office::Trace("ppt 4 2");
         between = targets.rtfBetween;
-        SavePresentation(m_pptPresentation, between, kFormatRtf);
+        SavePresentation(m_pptPresentation, between, powerpoint::kSaveFormatRtf);
       }
       office::Trace("ppt 4 3");
       ConvertWordToHtml(between);
@@ -106,11 +95,11 @@ void CDeskrelayDlg::ConvertPowerPointToHtml(const std::u16string& fileName, bool
     }
 
     office::Trace("ppt 5");
-    m_pptPresentation.InvokeHelper(kClose, DISPATCH_METHOD, VT_EMPTY, nullptr, {});
+    m_pptPresentation.InvokeHelper(powerpoint::kPresClose, DISPATCH_METHOD, VT_EMPTY, nullptr, {});
     m_pptPresentation.ReleaseDispatch();
 
     office::Trace("ppt 5 4");
-    m_pptApp.InvokeHelper(kQuit, DISPATCH_METHOD, VT_EMPTY, nullptr, {});
+    m_pptApp.InvokeHelper(powerpoint::kAppQuit, DISPATCH_METHOD, VT_EMPTY, nullptr, {});
     m_pptApp.ReleaseDispatch();
   } catch (const AutomationException&) {
     if (!between.empty()) DeleteFileQuietly(between);

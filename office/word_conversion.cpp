@@ -9,23 +9,13 @@
 #include "office/dispatch_result.hpp"
 #include "office/export_targets.hpp"
 #include "office/office_trace.hpp"
+#include "platform/codepage.hpp"
 #include "platform/office_members.hpp"
 
 using namespace Automation;
+using office::kByRef;
 
 namespace {
-
-constexpr DISPID kDocuments = word::kAppDocuments;
-constexpr DISPID kVisible = word::kAppVisible;
-constexpr DISPID kQuit = word::kAppQuit;
-constexpr DISPID kOpen = word::kDocumentsOpen;
-constexpr DISPID kSaveAs = word::kDocSaveAs;
-constexpr DISPID kClose = word::kDocClose;
-
-constexpr short kFormatHtml = word::kSaveFormatHtml;
-constexpr int kUtf8 = 65001;  // passed as VT_I2: its low 16 bits
-
-constexpr VARTYPE kByRef = VT_VARIANT | VT_BYREF;
 
 // Quits Word after a failed step, so that no instance is left running.
 // Errors of the cleanup itself are dropped: the first failure is reported.
@@ -33,7 +23,7 @@ void AbandonWord(CDeskrelayDlg& dlg) {
   Variant missing = Variant::Missing();
   if (!dlg.m_wordDocument.IsEmpty()) {
     try {
-      dlg.m_wordDocument.InvokeHelper(kClose, DISPATCH_METHOD, VT_EMPTY, nullptr, {kByRef, kByRef, kByRef},
+      dlg.m_wordDocument.InvokeHelper(word::kDocClose, DISPATCH_METHOD, VT_EMPTY, nullptr, {kByRef, kByRef, kByRef},
                                       &missing, &missing, &missing);
     } catch (const AutomationException&) {
     }
@@ -41,7 +31,7 @@ void AbandonWord(CDeskrelayDlg& dlg) {
   }
   if (!dlg.m_wordApp.IsEmpty()) {
     try {
-      dlg.m_wordApp.InvokeHelper(kQuit, DISPATCH_METHOD, VT_EMPTY, nullptr, {kByRef, kByRef, kByRef}, &missing,
+      dlg.m_wordApp.InvokeHelper(word::kAppQuit, DISPATCH_METHOD, VT_EMPTY, nullptr, {kByRef, kByRef, kByRef}, &missing,
                                  &missing, &missing);
     } catch (const AutomationException&) {
     }
@@ -57,15 +47,15 @@ void CDeskrelayDlg::ConvertWordToHtml(const std::u16string& fileName) {
   const office::ExportTargets targets = office::CurrentExportTargets();
   Variant varFileName = Variant::Bstr(fileName);
   Variant varTarget = Variant::Bstr(targets.importHtml);
-  Variant varFormat = Variant::I2(kFormatHtml);
-  Variant varEncoding = Variant::I2(static_cast<std::int16_t>(kUtf8 & 0xFFFF));
+  Variant varFormat = Variant::I2(static_cast<std::int16_t>(word::kSaveFormatHtml));
+  Variant varEncoding = Variant::I2(static_cast<std::int16_t>(platform::kCodePageUtf8 & 0xFFFF));  // its low 16 bits
   Variant missing = Variant::Missing();
 
   try {
     office::RequireExportFolder(targets);
     office::Trace("msword 0");
     DispatchObject* result = nullptr;
-    m_wordApp.InvokeHelper(kDocuments, DISPATCH_PROPERTYGET, VT_DISPATCH, &result, {});
+    m_wordApp.InvokeHelper(word::kAppDocuments, DISPATCH_PROPERTYGET, VT_DISPATCH, &result, {});
     office::StoreObjectResult(m_wordDocuments, result);
 
     office::Trace("msword 1");
@@ -73,7 +63,7 @@ void CDeskrelayDlg::ConvertWordToHtml(const std::u16string& fileName) {
     std::vector<Variant*> open(16, &missing);
     open[0] = &varFileName;
     result = nullptr;
-    office::InvokeWith16ByRef(m_wordDocuments, kOpen, VT_DISPATCH, &result, open);
+    office::InvokeWith16ByRef(m_wordDocuments, word::kDocumentsOpen, VT_DISPATCH, &result, open);
     office::StoreObjectResult(m_wordDocument, result);
 
     office::Trace("msword 2");
@@ -82,19 +72,19 @@ void CDeskrelayDlg::ConvertWordToHtml(const std::u16string& fileName) {
     save[0] = &varTarget;
     save[1] = &varFormat;
     save[11] = &varEncoding;
-    office::InvokeWith16ByRef(m_wordDocument, kSaveAs, VT_EMPTY, nullptr, save);
+    office::InvokeWith16ByRef(m_wordDocument, word::kDocSaveAs, VT_EMPTY, nullptr, save);
 
     office::Trace("msword 3");
-    m_wordDocument.InvokeHelper(kClose, DISPATCH_METHOD, VT_EMPTY, nullptr, {kByRef, kByRef, kByRef}, &missing,
+    m_wordDocument.InvokeHelper(word::kDocClose, DISPATCH_METHOD, VT_EMPTY, nullptr, {kByRef, kByRef, kByRef}, &missing,
                                 &missing, &missing);
     m_wordDocument.ReleaseDispatch();
 
     office::Trace("msword 4");
-    m_wordApp.InvokeHelper(kVisible, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_BOOL}, false);
+    m_wordApp.InvokeHelper(word::kAppVisible, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, {VT_BOOL}, false);
 
     office::Trace("msword 5");
-    m_wordApp.InvokeHelper(kQuit, DISPATCH_METHOD, VT_EMPTY, nullptr, {kByRef, kByRef, kByRef}, &missing, &missing,
-                           &missing);
+    m_wordApp.InvokeHelper(word::kAppQuit, DISPATCH_METHOD, VT_EMPTY, nullptr, {kByRef, kByRef, kByRef}, &missing,
+                           &missing, &missing);
     m_wordApp.ReleaseDispatch();
   } catch (const AutomationException&) {
     AbandonWord(*this);

@@ -18,10 +18,10 @@
 #include "platform/office_members.hpp"
 
 using namespace Automation;
+using office::kByRef;
 
 namespace {
 
-constexpr VARTYPE kByRef = VT_VARIANT | VT_BYREF;
 const char16_t kCaption[] = u"Plumeto1 - Word";
 constexpr std::int32_t kWindowState = 3;
 

@@ -41,6 +41,11 @@ enum class InvalidInput {
 // C/POSIX locale give 1252.
 CodePage SystemCodePage();
 
+// `code_page` with 0 taken as the system code page.
+inline CodePage ResolvedCodePage(CodePage code_page) {
+  return code_page == kCodePageAnsi ? SystemCodePage() : code_page;
+}
+
 // True when conversions with `code_page` are available. 0 counts as the
 // system code page.
 bool IsKnownCodePage(CodePage code_page);

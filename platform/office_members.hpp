@@ -50,6 +50,9 @@ constexpr DISPID kWorkbooksOpen = 1923;
 // Workbook
 constexpr DISPID kBookClose = 277;
 constexpr DISPID kBookSaveAs = 284;
+
+// SaveAs formats.
+constexpr int kSaveFormatHtml = 44;
 }  // namespace excel
 
 namespace powerpoint {
@@ -67,4 +70,9 @@ constexpr DISPID kPresentationsOpen = 2005;
 // Presentation
 constexpr DISPID kPresSaveAs = 2037;
 constexpr DISPID kPresClose = 2039;
+
+// SaveAs formats.
+constexpr int kSaveFormatRtf = 6;
+constexpr int kSaveFormatJpg = 17;
+constexpr int kSaveFormatPdf = 32;
 }  // namespace powerpoint

@@ -9,9 +9,8 @@
 
 namespace platform::libreoffice {
 
-// Word shows documents for editing in the engine `editingEngine` gives
-// (the shared visible one when empty), taken only when first needed.
-Automation::DispatchObject* CreateWordApplication(std::shared_ptr<Engine> engine, EngineSource editingEngine = {});
+// A visible Word shows its documents for editing in the shared visible engine.
+Automation::DispatchObject* CreateWordApplication(std::shared_ptr<Engine> engine);
 Automation::DispatchObject* CreateExcelApplication(std::shared_ptr<Engine> engine);
 Automation::DispatchObject* CreatePowerPointApplication(std::shared_ptr<Engine> engine);
 

@@ -1,57 +1,15 @@
 #include "platform/libreoffice/edited_page.hpp"
 
-#include <algorithm>
-#include <cctype>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <unordered_map>
 
 #include "base/utf.hpp"
+#include "platform/libreoffice/text_support.hpp"
 #include "platform/libreoffice/web_page_layout.hpp"
 
 namespace fs = std::filesystem;
 
 namespace platform::libreoffice {
-namespace {
-
-// A page larger than this is no page the editor sent.
-constexpr std::uintmax_t kMaxPageBytes = 256u << 20;
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
-CodePage Resolved(CodePage codePage) { return codePage == kCodePageAnsi ? SystemCodePage() : codePage; }
-
-std::string ReadPage(const fs::path& page) {
-  std::error_code ec;
-  const std::uintmax_t size = fs::file_size(page, ec);
-  if (ec || size > kMaxPageBytes) throw std::runtime_error("cannot read the saved page " + page.string());
-  std::ifstream in(page, std::ios::binary);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())))
-    throw std::runtime_error("cannot read the saved page " + page.string());
-  return bytes;
-}
-
-// Replaces the page in one step, so that no reader ever sees half of it.
-void WritePage(const fs::path& page, const std::string& bytes) {
-  const fs::path temporary = page.string() + ".encoding";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) {
-      std::error_code ec;
-      fs::remove(temporary, ec);
-      throw std::runtime_error("cannot write " + page.string());
-    }
-  }
-  fs::rename(temporary, page);
-}
-
-}  // namespace
 
 std::string CharsetName(CodePage codePage) {
   static const std::unordered_map<CodePage, const char*> kNames = {
@@ -63,7 +21,7 @@ std::string CharsetName(CodePage codePage) {
       {28597, "iso-8859-7"},   {28599, "iso-8859-9"},    {28605, "iso-8859-15"},   {51949, "euc-kr"},
       {65001, "utf-8"},
   };
-  const CodePage resolved = Resolved(codePage);
+  const CodePage resolved = ResolvedCodePage(codePage);
   const auto it = kNames.find(resolved);
   return it != kNames.end() ? it->second : "windows-" + std::to_string(resolved);
 }
@@ -97,7 +55,7 @@ std::string DeclareCharset(const std::string& html, const std::string& charset) 
 }
 
 std::string EncodeWithReferences(std::string_view utf8, CodePage codePage) {
-  const CodePage target = Resolved(codePage);
+  const CodePage target = ResolvedCodePage(codePage);
   if (!IsKnownCodePage(target)) return std::string();
   if (target == kCodePageUtf8) return std::string(utf8);
   std::u16string wide;
@@ -132,25 +90,29 @@ std::string EncodeWithReferences(std::string_view utf8, CodePage codePage) {
 }
 
 std::string PageForEditing(std::string_view bytes, CodePage codePage) {
-  std::u16string wide;
-  if (!MultiByteToWide(codePage, bytes, wide)) DecodeUtf8(bytes, wide);
-  if (!wide.empty() && wide.front() == u'\xFEFF') wide.erase(0, 1);
+  std::string utf8;
+  // An unknown code page reads as UTF-8.
+  if (!CodePageToUtf8(codePage, bytes, utf8)) CodePageToUtf8(kCodePageUtf8, bytes, utf8);
+  static constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (utf8.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0) utf8.erase(0, kByteOrderMark.size());
   // The office would switch to whatever a page declares; the page is now
   // UTF-8 whatever it said, and says so first.
   return "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">" +
-         DeclareCharset(WideToUtf8(wide), "utf-8");
+         DeclareCharset(utf8, "utf-8");
 }
 
 void FinishSavedPage(const fs::path& page, CodePage codePage) {
-  const std::string officePrefix = page.stem().string() + "_html_";
   LayoutChoices choices;
-  choices.isOfficeFile = [officePrefix](const std::string& name) { return name.rfind(officePrefix, 0) == 0; };
+  choices.officeFilePrefix = page.stem().string() + "_html_";
   choices.keepLinkedPictures = true;
-  InstallWebPage(page, page, choices);
   // A code page we cannot write leaves the page in UTF-8, as it declares.
-  const CodePage target = Resolved(codePage);
-  if (target == kCodePageUtf8 || !IsKnownCodePage(target)) return;
-  WritePage(page, DeclareCharset(EncodeWithReferences(ReadPage(page), target), CharsetName(target)));
+  const CodePage target = ResolvedCodePage(codePage);
+  if (target != kCodePageUtf8 && IsKnownCodePage(target)) {
+    choices.finalText = [target](const std::string& html) {
+      return DeclareCharset(EncodeWithReferences(html, target), CharsetName(target));
+    };
+  }
+  InstallWebPage(page, page, choices);
 }
 
 }  // namespace platform::libreoffice

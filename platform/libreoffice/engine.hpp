@@ -148,9 +148,6 @@ class Engine {
   std::shared_ptr<Impl> impl_;
 };
 
-// Where an engine comes from when it is first needed.
-using EngineSource = std::function<std::shared_ptr<Engine>()>;
-
 // Kills the shared engines' offices, if there are any, without waiting for a
 // call in progress: for the program's shutdown, also on the path that skips
 // static destructors. (Otherwise the shared engines stop themselves when the

@@ -24,7 +24,7 @@ constexpr const char kExcelVersion[] = "16.0";
 // Excel's SaveAs formats.
 enum ExcelFormat {
   kExcelCsv = 6,
-  kExcelHtml = 44,
+  kExcelHtml = excel::kSaveFormatHtml,
   kExcelOpenXml = 51,
   kExcelWorkbook8 = 56,  // .xls
   kExcelPdf = 57,

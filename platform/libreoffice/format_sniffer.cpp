@@ -1,12 +1,13 @@
 #include "platform/libreoffice/format_sniffer.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "platform/libreoffice/text_support.hpp"
 
 namespace platform::libreoffice {
 namespace {
@@ -24,12 +25,6 @@ std::uint32_t Le32(const unsigned char* p) {
 
 bool StartsWith(const std::string& s, const char* prefix) {
   return s.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
 }
 
 ContentKind FromOdfMimeType(const std::string& mime) {

@@ -23,10 +23,10 @@ constexpr const char kPowerPointVersion[] = "16.0";
 // PowerPoint's SaveAs formats.
 enum PowerPointFormat {
   kPptPresentation = 1,  // .ppt
-  kPptJpg = 17,
+  kPptJpg = powerpoint::kSaveFormatJpg,
   kPptPng = 18,
   kPptOpenXml = 24,
-  kPptPdf = 32,
+  kPptPdf = powerpoint::kSaveFormatPdf,
 };
 
 // PowerPoint saves slide pictures into a folder named after the target

@@ -6,27 +6,18 @@ namespace platform::libreoffice {
 
 using namespace Automation;
 
-std::shared_ptr<Engine> ApplicationState::EditingEngine() {
-  if (!editingEngine) editingEngine = editingEngineSource ? editingEngineSource() : Engine::SharedEditing();
-  return editingEngine;
-}
-
 void ApplicationState::Quit() {
   if (quit) return;
   quit = true;
-  auto closeAll = [](std::set<Engine::DocId>& ids, const std::shared_ptr<Engine>& owner) {
-    std::set<Engine::DocId> open;
-    open.swap(ids);
-    for (Engine::DocId id : open) {
-      try {
-        owner->Close(id);
-      } catch (const EngineError&) {
-        // A lost office has closed it already.
-      }
+  std::set<Engine::DocId> open;
+  open.swap(documents);
+  for (Engine::DocId id : open) {
+    try {
+      engine->Close(id);
+    } catch (const EngineError&) {
+      // A lost office has closed it already.
     }
-  };
-  closeAll(documents, engine);
-  if (!editedDocuments.empty()) closeAll(editedDocuments, EditingEngine());
+  }
 }
 
 void ApplicationState::CheckRunning() const {

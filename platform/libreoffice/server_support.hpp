@@ -4,8 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -22,17 +20,6 @@ struct ApplicationState {
   std::string progid;
   bool quit = false;
   std::set<Engine::DocId> documents;
-
-  // Word only: shown for the person at the desktop, its caption, and the
-  // documents it shows in the editing office (taken when first needed).
-  bool visible = false;
-  std::string caption;
-  EngineSource editingEngineSource;
-  std::set<Engine::DocId> editedDocuments;
-  std::map<Engine::DocId, std::string> editedPaths;
-  Engine::DocId activeEdited = 0;
-  std::shared_ptr<Engine> editingEngine;  // set by EditingEngine()
-  std::shared_ptr<Engine> EditingEngine();
 
   // Closes every document it opened and refuses further calls.
   void Quit();

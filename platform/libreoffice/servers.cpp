@@ -1,7 +1,5 @@
 #include "platform/libreoffice/servers.hpp"
 
-#include <functional>
-
 #include "platform/automation.hpp"
 #include "platform/libreoffice/applications.hpp"
 #include "platform/libreoffice/engine.hpp"
@@ -10,7 +8,7 @@ namespace platform::libreoffice {
 
 namespace {
 
-using Creator = std::function<Automation::DispatchObject*(std::shared_ptr<Engine>)>;
+using Creator = Automation::DispatchObject* (*)(std::shared_ptr<Engine>);
 
 Automation::AutomationServerFactory Factory(std::shared_ptr<Engine> engine, Creator create) {
   return [engine, create]() -> Automation::DispatchObject* {
@@ -24,13 +22,8 @@ Automation::AutomationServerFactory Factory(std::shared_ptr<Engine> engine, Crea
 
 }  // namespace
 
-void RegisterLibreOfficeServers(std::shared_ptr<Engine> engine, std::shared_ptr<Engine> editingEngine) {
-  EngineSource editing;
-  if (editingEngine) editing = [editingEngine] { return editingEngine; };
-  Automation::RegisterAutomationServer(
-      "Word.Application", Factory(engine, [editing](std::shared_ptr<Engine> e) {
-        return CreateWordApplication(std::move(e), editing);
-      }));
+void RegisterLibreOfficeServers(std::shared_ptr<Engine> engine) {
+  Automation::RegisterAutomationServer("Word.Application", Factory(engine, &CreateWordApplication));
   Automation::RegisterAutomationServer("Excel.Application", Factory(engine, &CreateExcelApplication));
   Automation::RegisterAutomationServer("PowerPoint.Application", Factory(engine, &CreatePowerPointApplication));
 }

@@ -16,10 +16,9 @@ class Engine;
 
 // Registers the three servers with the automation layer, all sharing
 // `engine` (the process-wide engine when null); a visible Word shows its
-// documents in `editingEngine` (the process-wide visible one when null).
+// documents in the process-wide visible engine.
 // When LibreOffice is not installed, creating any of them fails.
-void RegisterLibreOfficeServers(std::shared_ptr<Engine> engine = nullptr,
-                                std::shared_ptr<Engine> editingEngine = nullptr);
+void RegisterLibreOfficeServers(std::shared_ptr<Engine> engine = nullptr);
 
 // Removes the three registrations.
 void UnregisterLibreOfficeServers();

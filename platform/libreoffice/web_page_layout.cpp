@@ -9,20 +9,15 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
+
+#include "platform/libreoffice/text_support.hpp"
 
 namespace fs = std::filesystem;
 
 namespace platform::libreoffice {
 namespace {
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
 
 bool IsImageExtension(const std::string& ext) {
   static const char* const kImages[] = {"png", "jpg", "jpeg", "gif", "bmp", "svg",
@@ -30,14 +25,6 @@ bool IsImageExtension(const std::string& ext) {
   for (const char* e : kImages)
     if (ext == e) return true;
   return false;
-}
-
-std::string ReadWhole(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read the exported page " + p.string());
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
 }
 
 void WriteWhole(const fs::path& p, const std::string& data) {
@@ -128,7 +115,9 @@ InstalledWebPage InstallWebPage(const fs::path& staged, const fs::path& target, 
   const std::string folderName = stem + ".files";
   const std::string prefix = folderName + "/";
 
-  const std::string html = ReadWhole(staged);
+  const std::optional<std::string> read = ReadPageFile(staged);
+  if (!read) throw std::runtime_error("cannot read the exported page " + staged.string());
+  const std::string& html = *read;
   const fs::path oldFolder = targetDir / folderName;
   // Pictures of the old support folder that the page still names keep
   // their names; new ones are numbered around them.
@@ -200,7 +189,7 @@ InstalledWebPage InstallWebPage(const fs::path& staged, const fs::path& target, 
       std::error_code ec;
       std::optional<Placed> placed;
       if (IsLocalName(value) && value != staged.filename().string() &&
-          (!choices.isOfficeFile || choices.isOfficeFile(value)) && fs::is_regular_file(stagingDir / value, ec)) {
+          value.compare(0, choices.officeFilePrefix.size(), choices.officeFilePrefix) == 0 && fs::is_regular_file(stagingDir / value, ec)) {
         placed = Placed{stagingDir / value, numbered(value), true};
       } else if (choices.keepLinkedPictures && value.compare(0, prefix.size(), prefix) == 0 &&
                  linked.count(value.substr(prefix.size())) != 0) {
@@ -227,6 +216,7 @@ InstalledWebPage InstallWebPage(const fs::path& staged, const fs::path& target, 
   const std::size_t head = outLower.find("<head>");
   if (head != std::string::npos && outLower.find("rel=\"file-list\"") == std::string::npos)
     out.insert(head + 6, "\n<link rel=\"File-List\" href=\"" + prefix + "filelist.xml\">");
+  if (choices.finalText) out = choices.finalText(out);
 
   // Build the new folder and page beside the old ones, then swap them in.
   const std::string tag = ".new-" + std::to_string(::getpid());

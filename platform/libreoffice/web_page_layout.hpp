@@ -20,13 +20,17 @@ struct InstalledWebPage {
 };
 
 struct LayoutChoices {
-  // Which bare names beside the staged page are files the office wrote for
-  // it (and so are moved into the support folder); every one when empty.
-  std::function<bool(const std::string& name)> isOfficeFile;
+  // Bare names beside the staged page that begin with this are files the
+  // office wrote for it (and so are moved into the support folder); every
+  // one when empty.
+  std::string officeFilePrefix;
   // Pictures the page links rather than embeds stay with it: a file of the
   // old support folder it still names, and a local picture it names by a
   // file:// URL, are copied into the new support folder.
   bool keepLinkedPictures = false;
+  // The last change to the laid-out page text before it is written (say,
+  // into another encoding); none when empty.
+  std::function<std::string(const std::string& html)> finalText;
 };
 
 // Installs the page `staged` (an HTML file whose relative references name

@@ -12,10 +12,12 @@
 #include "platform/libreoffice/applications.hpp"
 #include "platform/libreoffice/edited_page.hpp"
 #include "platform/libreoffice/server_support.hpp"
+#include "platform/libreoffice/text_support.hpp"
 #include "platform/office_members.hpp"
 
 #include <filesystem>
-#include <fstream>
+#include <map>
+#include <optional>
 #include <string>
 
 namespace platform::libreoffice {
@@ -31,13 +33,46 @@ enum WordFormat {
   kWordDocument = 0,     // .doc
   kWordText = 2,
   kWordRtf = 6,
-  kWordHtml = 8,
+  kWordHtml = word::kSaveFormatHtml,
   kWordFilteredHtml = 10,
   kWordXmlDocument = 12,  // .docx
   kWordDocumentDefault = 16,
   kWordPdf = 17,
 };
-constexpr int kUtf8CodePage = 65001;
+
+// A Word application: beside what every application keeps, whether it is
+// shown for the person at the desktop, its caption, and the documents it
+// shows in the shared editing office with the files they came from.
+struct WordState : ApplicationState {
+  using ApplicationState::ApplicationState;
+  bool visible = false;
+  std::string caption;
+  std::map<Engine::DocId, std::string> edited;
+  Engine::DocId activeEdited = 0;
+
+  // Also closes the shown documents.
+  void Quit() {
+    if (quit) return;
+    ApplicationState::Quit();
+    std::map<Engine::DocId, std::string> shown;
+    shown.swap(edited);
+    for (const auto& entry : shown) {
+      try {
+        Engine::SharedEditing()->Close(entry.first);
+      } catch (const EngineError&) {
+        // A lost office has closed it already.
+      }
+    }
+  }
+};
+
+// An object of a Word application, which always has the Word state.
+class WordObject : public ServerObject {
+ protected:
+  explicit WordObject(std::shared_ptr<WordState> state) : ServerObject(std::move(state)) {}
+  WordState& Word() const { return static_cast<WordState&>(*state_); }
+  std::shared_ptr<WordState> Shared() const { return std::static_pointer_cast<WordState>(state_); }
+};
 
 class WordDocument : public ServerDocument {
  public:
@@ -50,11 +85,11 @@ class WordDocument : public ServerDocument {
         const std::string target = PathArg(call, 0);
         const int format = IntArg(call, 1, kWordDocumentDefault);
         // The encoding arrives as a 16-bit value: 65001 reads back as -535.
-        const int encoding = IntArg(call, 11, kUtf8CodePage) & 0xFFFF;
+        const CodePage encoding = static_cast<CodePage>(IntArg(call, 11, kCodePageUtf8) & 0xFFFF);
         switch (format) {
           case kWordHtml:
           case kWordFilteredHtml:
-            if (encoding != kUtf8CodePage)
+            if (encoding != kCodePageUtf8)
               Fail(DISP_E_EXCEPTION, "web pages are saved in UTF-8 only (code page 65001)");
             Call([&] { state_->engine->SaveWebPage(Id(), target); });
             break;
@@ -89,13 +124,12 @@ class WordDocument : public ServerDocument {
 // A page in a window of the editing office. The window is the person's: the
 // document is not closed when its last reference goes, as Word's would not
 // be, and once they have closed the window every call on it fails.
-class WordEditedDocument : public ServerObject {
+class WordEditedDocument : public WordObject {
  public:
-  WordEditedDocument(std::shared_ptr<ApplicationState> state, Engine::DocId id)
-      : ServerObject(std::move(state)), id_(id) {}
+  WordEditedDocument(std::shared_ptr<WordState> state, Engine::DocId id) : WordObject(std::move(state)), id_(id) {}
 
   Variant Invoke(Invocation& call) override {
-    Engine& engine = *state_->EditingEngine();
+    Engine& engine = *Engine::SharedEditing();
     switch (call.dispid) {
       case word::kDocSave:
         Expect(call, DISPATCH_METHOD, 0, 0);
@@ -103,7 +137,7 @@ class WordEditedDocument : public ServerObject {
         return {};
       case word::kDocClose:  // Close(SaveChanges, OriginalFormat, RouteDocument): never saves
         Expect(call, DISPATCH_METHOD, 0, 3);
-        if (state_->editedDocuments.erase(id_) > 0) Call([&] { engine.Close(id_); });
+        if (Word().edited.erase(id_) > 0) Call([&] { engine.Close(id_); });
         return {};
       case word::kDocActivate:
         Expect(call, DISPATCH_METHOD, 0, 0);
@@ -116,7 +150,7 @@ class WordEditedDocument : public ServerObject {
 
  private:
   Engine::DocId Id() const {
-    if (state_->editedDocuments.count(id_) == 0) Fail(DISP_E_EXCEPTION, "the document has been closed");
+    if (Word().edited.count(id_) == 0) Fail(DISP_E_EXCEPTION, "the document has been closed");
     return id_;
   }
 
@@ -128,16 +162,16 @@ std::string WindowTitle(const std::string& path, const std::string& caption) {
   return std::filesystem::path(path).filename().string() + " - " + (caption.empty() ? "Word" : caption);
 }
 
-class WordDocuments : public ServerObject {
+class WordDocuments : public WordObject {
  public:
-  explicit WordDocuments(std::shared_ptr<ApplicationState> state) : ServerObject(std::move(state)) {}
+  explicit WordDocuments(std::shared_ptr<WordState> state) : WordObject(std::move(state)) {}
 
   Variant Invoke(Invocation& call) override {
     if (call.dispid != word::kDocumentsOpen) NoSuchMember(call);
     // Open(FileName, ConfirmConversions, ReadOnly, AddToRecentFiles,
     //      PasswordDocument, ... Format, Encoding, ...)
     Expect(call, DISPATCH_METHOD, 1, 16);
-    if (state_->visible) return OpenForEditing(call);
+    if (Word().visible) return OpenForEditing(call);
     return Object(new WordDocument(state_, OpenFromArgs(call, DocumentApp::kWriter, 2, 4)));
   }
 
@@ -150,50 +184,43 @@ class WordDocuments : public ServerObject {
       Fail(DISP_E_EXCEPTION, "only web pages are opened in a window");
     // The encoding arrives as a 16-bit value: 65001 reads back as -535.
     const CodePage codePage = static_cast<CodePage>(IntArg(call, 10, 0) & 0xFFFF);
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec || size > kMaxEditedPageBytes) Fail(DISP_E_EXCEPTION, "cannot open " + path);
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) Fail(DISP_E_EXCEPTION, "cannot read " + path);
+    const std::optional<std::string> bytes = ReadPageFile(path);
+    if (!bytes) Fail(DISP_E_EXCEPTION, "cannot open " + path);
 
     EditRequest request;
     request.path = path;
-    request.utf8Page = PageForEditing(bytes, codePage);
-    request.title = WindowTitle(path, state_->caption);
+    request.utf8Page = PageForEditing(*bytes, codePage);
+    request.title = WindowTitle(path, Word().caption);
     request.onSaved = [path, codePage] { FinishSavedPage(path, codePage); };
-    const Engine::DocId id = Call([&] { return state_->EditingEngine()->OpenForEditing(request); });
-    state_->editedDocuments.insert(id);
-    state_->editedPaths[id] = path;
-    state_->activeEdited = id;
-    return Object(new WordEditedDocument(state_, id));
+    const Engine::DocId id = Call([&] { return Engine::SharedEditing()->OpenForEditing(request); });
+    Word().edited[id] = path;
+    Word().activeEdited = id;
+    return Object(new WordEditedDocument(Shared(), id));
   }
-
-  static constexpr std::uintmax_t kMaxEditedPageBytes = 256u << 20;
 };
 
 // The selection in the active window. GoTo(What, Which, ...) moves the
 // cursor of a shown document to its last line; headless documents have no
 // cursor to show. It answers with a range object, as Word does.
-class WordSelection : public ServerObject {
+class WordSelection : public WordObject {
  public:
-  explicit WordSelection(std::shared_ptr<ApplicationState> state) : ServerObject(std::move(state)) {}
+  explicit WordSelection(std::shared_ptr<WordState> state) : WordObject(std::move(state)) {}
 
   Variant Invoke(Invocation& call) override {
     if (call.dispid != word::kSelectionGoTo) NoSuchMember(call);
     Expect(call, DISPATCH_METHOD, 0, 4);
-    const Engine::DocId active = state_->activeEdited;
-    if (active != 0 && state_->editedDocuments.count(active) != 0 &&
+    const Engine::DocId active = Word().activeEdited;
+    if (active != 0 && Word().edited.count(active) != 0 &&
         IntArg(call, 0, 0) == word::kGoToLine && IntArg(call, 1, 0) == word::kGoToLast) {
-      Call([&] { state_->EditingEngine()->MoveCursorToEnd(active); });
+      Call([&] { Engine::SharedEditing()->MoveCursorToEnd(active); });
     }
-    return Object(new WordSelection(state_));
+    return Object(new WordSelection(Shared()));
   }
 };
 
-class WordApplication : public ServerObject {
+class WordApplication : public WordObject {
  public:
-  explicit WordApplication(std::shared_ptr<ApplicationState> state) : ServerObject(std::move(state)) {}
+  explicit WordApplication(std::shared_ptr<WordState> state) : WordObject(std::move(state)) {}
   ~WordApplication() override = default;
 
   Variant Invoke(Invocation& call) override {
@@ -203,20 +230,21 @@ class WordApplication : public ServerObject {
         return Variant::BstrFromUtf8(kWordVersion);
       case word::kAppVisible:  // Visible
         Expect(call, DISPATCH_PROPERTYPUT, 1, 1);
-        state_->visible = call.args[0].Deref().ToInt() != 0;
+        Word().visible = call.args[0].Deref().ToInt() != 0;
         return {};
       case word::kAppDocuments:  // Documents
         Expect(call, DISPATCH_PROPERTYGET, 0, 0);
-        return Object(new WordDocuments(state_));
+        return Object(new WordDocuments(Shared()));
       case word::kAppSelection:  // Selection
         Expect(call, DISPATCH_PROPERTYGET, 0, 0);
-        return Object(new WordSelection(state_));
+        return Object(new WordSelection(Shared()));
       case word::kAppCaption:  // Caption; retitles the windows of the shown documents
         Expect(call, DISPATCH_PROPERTYPUT, 1, 1);
-        state_->caption = call.args[0].Deref().ToUtf8();
-        for (Engine::DocId id : state_->editedDocuments) {
-          const std::string title = WindowTitle(state_->editedPaths[id], state_->caption);
-          Call([&] { state_->EditingEngine()->SetWindowTitle(id, title); });
+        Word().caption = call.args[0].Deref().ToUtf8();
+        for (const auto& shown : Word().edited) {
+          const Engine::DocId id = shown.first;
+          const std::string title = WindowTitle(shown.second, Word().caption);
+          Call([&] { Engine::SharedEditing()->SetWindowTitle(id, title); });
         }
         return {};
       case word::kAppWindowState:  // Word's own; taken and kept
@@ -230,7 +258,7 @@ class WordApplication : public ServerObject {
         return {};
       case word::kAppQuit:  // Quit
         Expect(call, DISPATCH_METHOD, 0, 3);
-        state_->Quit();
+        Word().Quit();
         return {};
       default:
         NoSuchMember(call);
@@ -243,10 +271,8 @@ class WordApplication : public ServerObject {
 
 }  // namespace
 
-DispatchObject* CreateWordApplication(std::shared_ptr<Engine> engine, EngineSource editingEngine) {
-  auto state = std::make_shared<ApplicationState>(std::move(engine), "Word.Application");
-  state->editingEngineSource = std::move(editingEngine);
-  return new WordApplication(std::move(state));
+DispatchObject* CreateWordApplication(std::shared_ptr<Engine> engine) {
+  return new WordApplication(std::make_shared<WordState>(std::move(engine), "Word.Application"));
 }
 
 }  // namespace platform::libreoffice

@@ -72,10 +72,6 @@ class IconvHandle {
   iconv_t cd_;
 };
 
-CodePage Resolve(CodePage code_page) {
-  return code_page == kCodePageAnsi ? SystemCodePage() : code_page;
-}
-
 // Windows fills the holes of its 125x tables with the C1 control of the
 // same value; glibc leaves them undefined.
 char16_t UndefinedByte(CodePage code_page, unsigned char byte) {
@@ -171,13 +167,13 @@ bool EncodeWithIconv(const char* name, std::u16string_view text,
 }  // namespace
 
 bool IsKnownCodePage(CodePage code_page) {
-  const CodePage resolved = Resolve(code_page);
+  const CodePage resolved = ResolvedCodePage(code_page);
   return resolved == kCodePageUtf8 || IconvName(resolved) != nullptr;
 }
 
 bool MultiByteToWide(CodePage code_page, std::string_view bytes,
                      std::u16string& out, InvalidInput invalid) {
-  const CodePage resolved = Resolve(code_page);
+  const CodePage resolved = ResolvedCodePage(code_page);
   bool ok;
   if (resolved == kCodePageUtf8) {
     ok = DecodeUtf8(bytes, out,
@@ -194,7 +190,7 @@ bool MultiByteToWide(CodePage code_page, std::string_view bytes,
 
 bool WideToMultiByte(CodePage code_page, std::u16string_view text,
                      std::string& out) {
-  const CodePage resolved = Resolve(code_page);
+  const CodePage resolved = ResolvedCodePage(code_page);
   if (resolved == kCodePageUtf8) {
     out = WideToUtf8(text);
     return true;
