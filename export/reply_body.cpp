@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <utility>
 
 #include "base/base64.hpp"
+#include "base/bounded_budget.hpp"
 #include "export/file_reading.hpp"
 
 namespace {
@@ -26,15 +26,8 @@ char* RawPieceBuffer() {
   return buffer.get();
 }
 
-std::atomic<int> g_heldFiles{0};
-
-bool TakeHeldSlot() {
-  int held = g_heldFiles.load(std::memory_order_relaxed);
-  do {
-    if (held >= Base64File::kMaxHeld) return false;
-  } while (!g_heldFiles.compare_exchange_weak(held, held + 1, std::memory_order_relaxed));
-  return true;
-}
+// Each held file takes one slot.
+BoundedBudget<int> g_heldFiles{Base64File::kMaxHeld};
 
 // True when `fd` is a regular file of `size` bytes (and, when `device` is
 // given, the one with that device and inode).
@@ -61,7 +54,7 @@ std::shared_ptr<Base64File> Base64File::Open(const std::string& path, Keep keep)
   file->size_ = size;
   file->device_ = st.st_dev;
   file->inode_ = st.st_ino;
-  if (keep == Keep::kHold && TakeHeldSlot()) {
+  if (keep == Keep::kHold && g_heldFiles.take(1)) {
     file->fd_ = fd;
   } else {
     close(fd);
@@ -72,7 +65,7 @@ std::shared_ptr<Base64File> Base64File::Open(const std::string& path, Keep keep)
 Base64File::~Base64File() {
   if (fd_ >= 0) {
     close(fd_);
-    g_heldFiles.fetch_sub(1, std::memory_order_relaxed);
+    g_heldFiles.give(1);
   }
 }
 
