@@ -29,11 +29,10 @@ char* RawPieceBuffer() {
 // Each held file takes one slot.
 BoundedBudget<int> g_heldFiles{Base64File::kMaxHeld};
 
-// True when `fd` is a regular file of `size` bytes (and, when `device` is
-// given, the one with that device and inode).
-bool IsLaidOutFile(int fd, std::uint64_t size, const dev_t* device, ino_t inode) {
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return false;
+// True when `st` is of a regular file of `size` bytes (and, when `device`
+// is given, the one with that device and inode).
+bool IsLaidOutFile(const struct stat& st, std::uint64_t size, const dev_t* device, ino_t inode) {
+  if (!S_ISREG(st.st_mode) || st.st_size < 0) return false;
   if (static_cast<std::uint64_t>(st.st_size) != size) return false;
   return !device || (st.st_dev == *device && st.st_ino == inode);
 }
@@ -42,13 +41,9 @@ bool IsLaidOutFile(int fd, std::uint64_t size, const dev_t* device, ino_t inode)
 
 std::shared_ptr<Base64File> Base64File::Open(const std::string& path, Keep keep) {
   std::uint64_t size = 0;
-  const int fd = OpenRegularFile(path, kMaxBase64FileBytes, size);
-  if (fd < 0) return nullptr;
   struct stat st;
-  if (fstat(fd, &st) != 0) {
-    close(fd);
-    return nullptr;
-  }
+  const int fd = OpenRegularFile(path, kMaxBase64FileBytes, size, &st);
+  if (fd < 0) return nullptr;
   std::shared_ptr<Base64File> file(new Base64File);
   file->path_ = path;
   file->size_ = size;
@@ -77,16 +72,18 @@ int Base64File::OpenForSending() const {
     fd = fcntl(fd_, F_DUPFD_CLOEXEC, 0);
     if (fd < 0) return -1;
     // Another link to the same file may have been written to.
-    if (!IsLaidOutFile(fd, size_, nullptr, 0)) {
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !IsLaidOutFile(st, size_, nullptr, 0)) {
       close(fd);
       return -1;
     }
     return fd;
   }
   std::uint64_t size = 0;
-  fd = OpenRegularFile(path_, kMaxBase64FileBytes, size);
+  struct stat st;
+  fd = OpenRegularFile(path_, kMaxBase64FileBytes, size, &st);
   if (fd < 0) return -1;
-  if (!IsLaidOutFile(fd, size_, &device_, inode_)) {
+  if (!IsLaidOutFile(st, size_, &device_, inode_)) {
     close(fd);
     return -1;
   }
