@@ -1,7 +1,6 @@
 #include "export/file_collection.hpp"
 
 #include <json/json.h>
-#include <sys/stat.h>
 
 #include <optional>
 #include <stdexcept>
@@ -12,20 +11,7 @@
 #include "export/base64_splice.hpp"
 #include "export/collected_file.hpp"
 #include "export/export_paths.hpp"
-
-namespace {
-
-// Existence as the file system sees the name. A relative name is looked up
-// in the current directory here, while AddCollectedFile reads it from the
-// support folder; both must agree for the file to be collected.
-bool Exists(const std::u16string& name) {
-  const std::string narrow = WideToUtf8(name);
-  if (narrow.empty() || narrow.find('\0') != std::string::npos) return false;
-  struct stat st;
-  return stat(narrow.c_str(), &st) == 0;
-}
-
-}  // namespace
+#include "export/file_checks.hpp"
 
 ReplyBody CollectFilesReply(const std::string& list) {
   Json::Value image_files;  // null until the first entry
@@ -44,7 +30,10 @@ ReplyBody CollectFilesReply(const std::string& list) {
                                            : rest.substr(comma + 1);
     if (item.size() > kMaxExportPathBytes) continue;
     // Throws for an item that is not UTF-8: the whole request is refused.
-    if (!Exists(Utf8ToWide(item))) continue;
+    // A relative name is looked up in the current directory here, while
+    // AddCollectedFile reads it from the support folder; both must agree for
+    // the file to be collected.
+    if (!FileOrFolderExists(Utf8ToWide(item))) continue;
     const std::string name(item);
     AddCollectedFile(image_files, text_files, name, name, name, tag, code_page,
                      splice);
