@@ -3,7 +3,6 @@
 #include <json/json.h>
 
 #include <optional>
-#include <stdexcept>
 #include <string_view>
 #include <utility>
 
@@ -48,9 +47,4 @@ ReplyBody CollectFilesReply(const std::string& list) {
   return splice.Lay(reply);
 }
 
-std::string CollectFilesJson(const std::string& list) {
-  std::string text;
-  if (!CollectFilesReply(list).ToText(text))
-    throw std::runtime_error("a listed file changed while the reply was written");
-  return text;
-}
+std::string CollectFilesJson(const std::string& list) { return ReplyText(CollectFilesReply(list)); }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <stdexcept>
 #include <utility>
 
 #include "base/base64.hpp"
@@ -115,6 +116,12 @@ ReplyBody ReplyBody::Held(std::string text) {
   ReplyBody body(std::move(text));
   body.hold_.Add(body.size_);
   return body;
+}
+
+std::string ReplyText(const ReplyBody& body) {
+  std::string text;
+  if (!body.ToText(text)) throw std::runtime_error("a file of the reply changed while it was written");
+  return text;
 }
 
 bool ReplyBody::ToText(std::string& out, std::uint64_t max_bytes) const {
