@@ -52,13 +52,6 @@ void WriteReply(HttpCore::ServerBase::Response& response, const std::string& hea
   }
 }
 
-// The request's body where it lies in its buffer, all of it (what `content`
-// would give), without a copy.
-std::string_view BodyOf(const HttpCore::ServerBase::Request& request) {
-  const auto bytes = request.streambuf->data();
-  return std::string_view(static_cast<const char*>(bytes.data()), bytes.size());
-}
-
 // A failure that is not a standard exception (the office automation layer
 // raises its own type) must not take the server thread down with it: the
 // page gets a JSON failure it can show, framed like every other reply.
@@ -77,7 +70,7 @@ void Serve(const HttpResponsePtr& response, const HttpRequestPtr& request, Param
   try {
     try {
       RequestTree params = source == ParamSource::kQuery ? ParamsFromQuery(request->query_fields())
-                                                         : ParamsFromJson(BodyOf(*request));
+                                                         : ParamsFromJson(request->content.view());
       fields = BuildRequestFields(*request);
       std::string header;
       ReplyBody body;
