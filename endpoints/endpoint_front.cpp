@@ -4,14 +4,13 @@
 #include <exception>
 #include <string>
 
-#include <boost/algorithm/string/predicate.hpp>
-
 #include "endpoints/automation_failure.hpp"
 #include "endpoints/endpoint_table.hpp"
 #include "endpoints/reply_framing.hpp"
 #include "endpoints/request_trees.hpp"
 #include "export/reply_body.hpp"
 #include "http/body_source.hpp"
+#include "http/header_map.hpp"
 #include "http/status_phrase.hpp"
 #include "platform/automation.hpp"
 
@@ -106,7 +105,7 @@ void OnOptionsRequest(HttpResponsePtr response, HttpRequestPtr request) {
   // reach a private or loopback address.
   const auto asks = request->header.find("Access-Control-Request-Private-Network");
   const bool private_network =
-      asks != request->header.end() && boost::algorithm::iequals(asks->second, "true");
+      asks != request->header.end() && HttpCore::case_insensitive_equals(asks->second, "true");
   // A 204 carries no Content-Length and no body.
   *response << "HTTP/1.1 " << HttpCore::status_phrase(204) << "\r\n"
             << PreflightHeader(AllowedOrigin(*request), private_network) << "\r\n";
