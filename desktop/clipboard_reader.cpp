@@ -8,7 +8,6 @@
 #include <mutex>
 #include <optional>
 #include <set>
-#include <stdexcept>
 
 #include "base/base64.hpp"
 #include "base/utf.hpp"
@@ -231,10 +230,7 @@ ReplyBody ReadClipboardReply(platform::Clipboard& clipboard, const std::string& 
 ReplyBody ReadClipboardReply() { return ReadClipboardReply(platform::Clipboard::Get(), ScreenCapturePathUtf8()); }
 
 std::string ReadClipboardJson(platform::Clipboard& clipboard, const std::string& capture_path) {
-  std::string text;
-  if (!ReadClipboardReply(clipboard, capture_path).ToText(text))
-    throw std::runtime_error("a file of the clipboard changed while the reply was written");
-  return text;
+  return ReplyText(ReadClipboardReply(clipboard, capture_path));
 }
 
 std::string ReadClipboardJson() {

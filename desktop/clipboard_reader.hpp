@@ -58,6 +58,6 @@ ClipboardHtmlParts CutClipboardHtml(std::string_view html);
 void CollectClipboardFiles(std::string_view html, Json::Value& image_files, Json::Value& text_files);
 
 // The same, with the pictures' Base64 texts handed to `splice` and stand-ins
-// in the entries: the reply must then be written by splice.Write.
+// in the entries: the reply must then be laid out by splice.Lay.
 void CollectClipboardFiles(std::string_view html, Json::Value& image_files, Json::Value& text_files,
                            Base64Splice& splice);

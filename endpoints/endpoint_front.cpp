@@ -4,14 +4,13 @@
 #include <exception>
 #include <string>
 
-#include <boost/algorithm/string/predicate.hpp>
-
 #include "endpoints/automation_failure.hpp"
 #include "endpoints/endpoint_table.hpp"
 #include "endpoints/reply_framing.hpp"
 #include "endpoints/request_trees.hpp"
 #include "export/reply_body.hpp"
 #include "http/body_source.hpp"
+#include "http/header_map.hpp"
 #include "http/status_phrase.hpp"
 #include "platform/automation.hpp"
 
@@ -52,13 +51,6 @@ void WriteReply(HttpCore::ServerBase::Response& response, const std::string& hea
   }
 }
 
-// The request's body where it lies in its buffer, all of it (what `content`
-// would give), without a copy.
-std::string_view BodyOf(const HttpCore::ServerBase::Request& request) {
-  const auto bytes = request.streambuf->data();
-  return std::string_view(static_cast<const char*>(bytes.data()), bytes.size());
-}
-
 // A failure that is not a standard exception (the office automation layer
 // raises its own type) must not take the server thread down with it: the
 // page gets a JSON failure it can show, framed like every other reply.
@@ -77,7 +69,7 @@ void Serve(const HttpResponsePtr& response, const HttpRequestPtr& request, Param
   try {
     try {
       RequestTree params = source == ParamSource::kQuery ? ParamsFromQuery(request->query_fields())
-                                                         : ParamsFromJson(BodyOf(*request));
+                                                         : ParamsFromJson(request->content.view());
       fields = BuildRequestFields(*request);
       std::string header;
       ReplyBody body;
@@ -113,7 +105,7 @@ void OnOptionsRequest(HttpResponsePtr response, HttpRequestPtr request) {
   // reach a private or loopback address.
   const auto asks = request->header.find("Access-Control-Request-Private-Network");
   const bool private_network =
-      asks != request->header.end() && boost::algorithm::iequals(asks->second, "true");
+      asks != request->header.end() && HttpCore::case_insensitive_equals(asks->second, "true");
   // A 204 carries no Content-Length and no body.
   *response << "HTTP/1.1 " << HttpCore::status_phrase(204) << "\r\n"
             << PreflightHeader(AllowedOrigin(*request), private_network) << "\r\n";

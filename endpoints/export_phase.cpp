@@ -83,9 +83,7 @@ void CollectSlides(const std::u16string& first, const std::u16string& pattern, J
     entry["slide_num"] = number;
     entry["filename"] = name;
     entry["full_filename"] = name;
-    // A NUL would make the file system open a different, shorter name.
-    const std::string narrow = WideToUtf8(path);
-    entry["base64"] = narrow.find('\0') == std::string::npos ? splice.StandInFile(narrow) : Json::Value("");
+    entry["base64"] = splice.StandInFile(WideToUtf8(path));
     if (const char* mime_type = CollectedImageMimeType(name)) entry["mime_type"] = mime_type;
     image_files[name] = std::move(entry);
   }

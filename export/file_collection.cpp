@@ -1,10 +1,8 @@
 #include "export/file_collection.hpp"
 
 #include <json/json.h>
-#include <sys/stat.h>
 
 #include <optional>
-#include <stdexcept>
 #include <string_view>
 #include <utility>
 
@@ -12,20 +10,7 @@
 #include "export/base64_splice.hpp"
 #include "export/collected_file.hpp"
 #include "export/export_paths.hpp"
-
-namespace {
-
-// Existence as the file system sees the name. A relative name is looked up
-// in the current directory here, while AddCollectedFile reads it from the
-// support folder; both must agree for the file to be collected.
-bool Exists(const std::u16string& name) {
-  const std::string narrow = WideToUtf8(name);
-  if (narrow.empty() || narrow.find('\0') != std::string::npos) return false;
-  struct stat st;
-  return stat(narrow.c_str(), &st) == 0;
-}
-
-}  // namespace
+#include "export/file_checks.hpp"
 
 ReplyBody CollectFilesReply(const std::string& list) {
   Json::Value image_files;  // null until the first entry
@@ -44,7 +29,10 @@ ReplyBody CollectFilesReply(const std::string& list) {
                                            : rest.substr(comma + 1);
     if (item.size() > kMaxExportPathBytes) continue;
     // Throws for an item that is not UTF-8: the whole request is refused.
-    if (!Exists(Utf8ToWide(item))) continue;
+    // A relative name is looked up in the current directory here, while
+    // AddCollectedFile reads it from the support folder; both must agree for
+    // the file to be collected.
+    if (!FileOrFolderExists(Utf8ToWide(item))) continue;
     const std::string name(item);
     AddCollectedFile(image_files, text_files, name, name, name, tag, code_page,
                      splice);
@@ -59,9 +47,4 @@ ReplyBody CollectFilesReply(const std::string& list) {
   return splice.Lay(reply);
 }
 
-std::string CollectFilesJson(const std::string& list) {
-  std::string text;
-  if (!CollectFilesReply(list).ToText(text))
-    throw std::runtime_error("a listed file changed while the reply was written");
-  return text;
-}
+std::string CollectFilesJson(const std::string& list) { return ReplyText(CollectFilesReply(list)); }

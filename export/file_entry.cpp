@@ -31,8 +31,7 @@ std::string EncodeFileEntry(const std::string& name, bool bareResult) {
     if (const auto path = ResolveExportName(name)) ReadFileAsBase64(*path, base64);
     return base64;
   }
-  Base64Splice splice;
-  return splice.Write(DownloadEntry(name, splice));
+  return ReplyText(EncodeFileEntryReply(name));
 }
 
 ReplyBody EncodeFileEntryReply(const std::string& name) {

@@ -29,7 +29,7 @@ class FileDescriptor {
 
 // O_NONBLOCK keeps open() itself from waiting for a FIFO writer.
 int OpenRegularFile(const std::string& path, std::uint64_t max_bytes,
-                    std::uint64_t& size) {
+                    std::uint64_t& size, struct stat* status) {
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return -1;
   struct stat st;
@@ -39,6 +39,7 @@ int OpenRegularFile(const std::string& path, std::uint64_t max_bytes,
     return -1;
   }
   size = static_cast<std::uint64_t>(st.st_size);
+  if (status) *status = st;
   return fd;
 }
 

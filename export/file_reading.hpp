@@ -11,10 +11,14 @@
 inline constexpr std::uint64_t kMaxBase64FileBytes = std::uint64_t{512} << 20;
 inline constexpr std::uint64_t kMaxTextFileBytes = std::uint64_t{128} << 20;
 
+struct stat;
+
 // Opens `path` for reading if it is a regular file of at most `max_bytes`,
-// without waiting (a FIFO does not block the open); its size goes to `size`.
-// -1 otherwise.
-int OpenRegularFile(const std::string& path, std::uint64_t max_bytes, std::uint64_t& size);
+// without waiting (a FIFO does not block the open); its size goes to `size`
+// and, when `status` is given, what fstat said of it, so callers need not ask
+// again. -1 otherwise.
+int OpenRegularFile(const std::string& path, std::uint64_t max_bytes, std::uint64_t& size,
+                    struct stat* status = nullptr);
 
 // Reads from `offset` until `want` bytes are in, the file ends or a read
 // fails (-1).

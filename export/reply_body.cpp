@@ -4,10 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <stdexcept>
 #include <utility>
 
 #include "base/base64.hpp"
+#include "base/bounded_budget.hpp"
 #include "export/file_reading.hpp"
 
 namespace {
@@ -26,21 +27,13 @@ char* RawPieceBuffer() {
   return buffer.get();
 }
 
-std::atomic<int> g_heldFiles{0};
+// Each held file takes one slot.
+BoundedBudget<int> g_heldFiles{Base64File::kMaxHeld};
 
-bool TakeHeldSlot() {
-  int held = g_heldFiles.load(std::memory_order_relaxed);
-  do {
-    if (held >= Base64File::kMaxHeld) return false;
-  } while (!g_heldFiles.compare_exchange_weak(held, held + 1, std::memory_order_relaxed));
-  return true;
-}
-
-// True when `fd` is a regular file of `size` bytes (and, when `device` is
-// given, the one with that device and inode).
-bool IsLaidOutFile(int fd, std::uint64_t size, const dev_t* device, ino_t inode) {
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return false;
+// True when `st` is of a regular file of `size` bytes (and, when `device`
+// is given, the one with that device and inode).
+bool IsLaidOutFile(const struct stat& st, std::uint64_t size, const dev_t* device, ino_t inode) {
+  if (!S_ISREG(st.st_mode) || st.st_size < 0) return false;
   if (static_cast<std::uint64_t>(st.st_size) != size) return false;
   return !device || (st.st_dev == *device && st.st_ino == inode);
 }
@@ -49,19 +42,15 @@ bool IsLaidOutFile(int fd, std::uint64_t size, const dev_t* device, ino_t inode)
 
 std::shared_ptr<Base64File> Base64File::Open(const std::string& path, Keep keep) {
   std::uint64_t size = 0;
-  const int fd = OpenRegularFile(path, kMaxBase64FileBytes, size);
-  if (fd < 0) return nullptr;
   struct stat st;
-  if (fstat(fd, &st) != 0) {
-    close(fd);
-    return nullptr;
-  }
+  const int fd = OpenRegularFile(path, kMaxBase64FileBytes, size, &st);
+  if (fd < 0) return nullptr;
   std::shared_ptr<Base64File> file(new Base64File);
   file->path_ = path;
   file->size_ = size;
   file->device_ = st.st_dev;
   file->inode_ = st.st_ino;
-  if (keep == Keep::kHold && TakeHeldSlot()) {
+  if (keep == Keep::kHold && g_heldFiles.take(1)) {
     file->fd_ = fd;
   } else {
     close(fd);
@@ -72,7 +61,7 @@ std::shared_ptr<Base64File> Base64File::Open(const std::string& path, Keep keep)
 Base64File::~Base64File() {
   if (fd_ >= 0) {
     close(fd_);
-    g_heldFiles.fetch_sub(1, std::memory_order_relaxed);
+    g_heldFiles.give(1);
   }
 }
 
@@ -84,16 +73,18 @@ int Base64File::OpenForSending() const {
     fd = fcntl(fd_, F_DUPFD_CLOEXEC, 0);
     if (fd < 0) return -1;
     // Another link to the same file may have been written to.
-    if (!IsLaidOutFile(fd, size_, nullptr, 0)) {
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !IsLaidOutFile(st, size_, nullptr, 0)) {
       close(fd);
       return -1;
     }
     return fd;
   }
   std::uint64_t size = 0;
-  fd = OpenRegularFile(path_, kMaxBase64FileBytes, size);
+  struct stat st;
+  fd = OpenRegularFile(path_, kMaxBase64FileBytes, size, &st);
   if (fd < 0) return -1;
-  if (!IsLaidOutFile(fd, size_, &device_, inode_)) {
+  if (!IsLaidOutFile(st, size_, &device_, inode_)) {
     close(fd);
     return -1;
   }
@@ -125,6 +116,12 @@ ReplyBody ReplyBody::Held(std::string text) {
   ReplyBody body(std::move(text));
   body.hold_.Add(body.size_);
   return body;
+}
+
+std::string ReplyText(const ReplyBody& body) {
+  std::string text;
+  if (!body.ToText(text)) throw std::runtime_error("a file of the reply changed while it was written");
+  return text;
 }
 
 bool ReplyBody::ToText(std::string& out, std::uint64_t max_bytes) const {

@@ -133,3 +133,7 @@ class ReplyBody {
   std::uint64_t size_ = 0;
   ReplyTextHold hold_;
 };
+
+// The body as one text, for tests, benchmarks and callers that want a
+// string; throws std::runtime_error when a file changed since it was laid out.
+std::string ReplyText(const ReplyBody& body);

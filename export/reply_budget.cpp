@@ -1,54 +1,34 @@
 #include "export/reply_budget.hpp"
 
-#include <atomic>
-#include <utility>
+#include <limits>
+
+#include "base/bounded_budget.hpp"
 
 namespace {
 
-std::atomic<std::uint64_t> g_held{0};
-std::atomic<std::uint64_t> g_budget{kReplyTextBudgetBytes};
-
-bool Take(std::uint64_t bytes) {
-  const std::uint64_t budget = g_budget.load(std::memory_order_relaxed);
-  std::uint64_t held = g_held.load(std::memory_order_relaxed);
-  do {
-    if (bytes > budget || held > budget - bytes) return false;
-  } while (!g_held.compare_exchange_weak(held, held + bytes, std::memory_order_relaxed));
-  return true;
-}
-
-void Give(std::uint64_t bytes) { g_held.fetch_sub(bytes, std::memory_order_relaxed); }
+BoundedBudget<std::uint64_t> g_budget{kReplyTextBudgetBytes};
 
 }  // namespace
 
-ReplyTextHold::~ReplyTextHold() { Give(held_); }
-
-ReplyTextHold::ReplyTextHold(ReplyTextHold&& other) noexcept : held_(std::exchange(other.held_, 0)) {}
-
-ReplyTextHold& ReplyTextHold::operator=(ReplyTextHold&& other) noexcept {
-  if (this != &other) {
-    Give(held_);
-    held_ = std::exchange(other.held_, 0);
-  }
-  return *this;
-}
+ReplyTextHold::ReplyTextHold() noexcept : share_(&g_budget) {}
 
 void ReplyTextHold::Add(std::uint64_t bytes) {
-  if (!Take(bytes)) throw ReplyBudgetExceeded(ReplyBudgetMessage());
-  held_ += bytes;
+  // A growth that cannot even be counted is past any budget.
+  if (bytes > std::numeric_limits<std::uint64_t>::max() - share_.held()) {
+    throw ReplyBudgetExceeded(ReplyBudgetMessage());
+  }
+  Settle(share_.held() + bytes);
 }
 
 void ReplyTextHold::Settle(std::uint64_t bytes) {
-  if (bytes > held_) return Add(bytes - held_);
-  Give(held_ - bytes);
-  held_ = bytes;
+  if (!share_.settle(bytes)) throw ReplyBudgetExceeded(ReplyBudgetMessage());
 }
 
-std::uint64_t ReplyTextHeld() { return g_held.load(std::memory_order_relaxed); }
+std::uint64_t ReplyTextHeld() { return g_budget.used(); }
 
-std::uint64_t ReplyTextBudget() { return g_budget.load(std::memory_order_relaxed); }
+std::uint64_t ReplyTextBudget() { return g_budget.limit(); }
 
-void SetReplyTextBudget(std::uint64_t bytes) { g_budget.store(bytes, std::memory_order_relaxed); }
+void SetReplyTextBudget(std::uint64_t bytes) { g_budget.set_limit(bytes); }
 
 std::string ReplyBudgetMessage() {
   return "The reply's text would exceed the " + std::to_string(ReplyTextBudget() >> 20) +

@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/bounded_budget.hpp"
+
 inline constexpr std::uint64_t kReplyTextBudgetBytes = std::uint64_t{256} << 20;
 
 class ReplyBudgetExceeded : public std::runtime_error {
@@ -20,10 +22,9 @@ class ReplyBudgetExceeded : public std::runtime_error {
 // One reply's share. Given back when it ends.
 class ReplyTextHold {
  public:
-  ReplyTextHold() = default;
-  ~ReplyTextHold();
-  ReplyTextHold(ReplyTextHold&& other) noexcept;
-  ReplyTextHold& operator=(ReplyTextHold&& other) noexcept;
+  ReplyTextHold() noexcept;
+  ReplyTextHold(ReplyTextHold&& other) noexcept = default;
+  ReplyTextHold& operator=(ReplyTextHold&& other) noexcept = default;
   ReplyTextHold(const ReplyTextHold&) = delete;
   ReplyTextHold& operator=(const ReplyTextHold&) = delete;
 
@@ -33,10 +34,10 @@ class ReplyTextHold {
   // Makes the share `bytes`; throws like Add when that is a growth past the
   // budget.
   void Settle(std::uint64_t bytes);
-  std::uint64_t held() const noexcept { return held_; }
+  std::uint64_t held() const noexcept { return share_.held(); }
 
  private:
-  std::uint64_t held_ = 0;
+  BoundedShare<std::uint64_t> share_;
 };
 
 // What all replies hold right now.

@@ -18,6 +18,11 @@ std::string ServerBase::Content::text() {
   return all;
 }
 
+std::string_view ServerBase::Content::view() const noexcept {
+  const auto data = buffer_->data();
+  return std::string_view(static_cast<const char*>(data.data()), data.size());
+}
+
 void ServerBase::Content::rebind(boost::asio::streambuf& buffer) {
   buffer_ = &buffer;
   rdbuf(&buffer);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <string_view>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/streambuf.hpp>
@@ -27,6 +28,9 @@ class ServerBase::Content : public std::istream {
   std::size_t size() const noexcept;
   // Reads (and so consumes) every byte not yet read.
   std::string text();
+  // Every byte not yet read, where it lies in the buffer: no copy, nothing
+  // consumed. Valid until the content is read or its buffer changes.
+  std::string_view view() const noexcept;
   // Reads from another buffer from now on.
   void rebind(boost::asio::streambuf& buffer);
 

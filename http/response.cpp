@@ -182,19 +182,27 @@ void ServerBase::Response::send(WriteCallback callback) {
     boost::asio::async_write(*connection.socket, streambuf->data(), std::move(on_written));
     return;
   }
-  // Stream text and handed-over bodies in the order they were written.
-  const char* text = static_cast<const char*>(streambuf->data().data());
+  // Stream text and handed-over bodies in the order they were written;
+  // without sources that is all of the reply.
+  std::size_t part = 0;
   std::size_t text_sent = 0;
-  gather_.clear();
-  for (const Body& body : bodies_) {
-    if (body.after_stream_bytes > text_sent)
-      gather_.emplace_back(text + text_sent, body.after_stream_bytes - text_sent);
-    text_sent = body.after_stream_bytes;
-    gather_.emplace_back(body.bytes.data(), body.bytes.size());
-  }
-  if (streambuf->size() > text_sent) gather_.emplace_back(text + text_sent, streambuf->size() - text_sent);
+  gather_until_source(part, text_sent);
   boost::asio::async_write(*connection.socket, GatherView{gather_.data(), gather_.data() + gather_.size()},
                            std::move(on_written));
+}
+
+void ServerBase::Response::gather_until_source(std::size_t& part, std::size_t& text_sent) {
+  const char* text = static_cast<const char*>(streambuf->data().data());
+  gather_.clear();
+  for (;;) {
+    const std::size_t text_until =
+        part < bodies_.size() ? bodies_[part].after_stream_bytes : streambuf->size();
+    if (text_until > text_sent) gather_.emplace_back(text + text_sent, text_until - text_sent);
+    text_sent = text_until;
+    if (part == bodies_.size() || bodies_[part].source) break;
+    gather_.emplace_back(bodies_[part].bytes.data(), bodies_[part].bytes.size());
+    ++part;
+  }
 }
 
 void ServerBase::Response::write_next() {
@@ -209,17 +217,7 @@ void ServerBase::Response::write_next() {
   };
 
   // Stream text and handed-over bodies up to the next source leave together.
-  const char* text = static_cast<const char*>(streambuf->data().data());
-  gather_.clear();
-  for (;;) {
-    const std::size_t text_until =
-        next_part_ < bodies_.size() ? bodies_[next_part_].after_stream_bytes : streambuf->size();
-    if (text_until > text_sent_) gather_.emplace_back(text + text_sent_, text_until - text_sent_);
-    text_sent_ = text_until;
-    if (next_part_ == bodies_.size() || bodies_[next_part_].source) break;
-    gather_.emplace_back(bodies_[next_part_].bytes.data(), bodies_[next_part_].bytes.size());
-    ++next_part_;
-  }
+  gather_until_source(next_part_, text_sent_);
   if (!gather_.empty()) {
     writing_source_ = false;
     boost::asio::async_write(*connection.socket, GatherView{gather_.data(), gather_.data() + gather_.size()},

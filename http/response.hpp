@@ -75,6 +75,10 @@ class ServerBase::Response : public std::enable_shared_from_this<ServerBase::Res
   void write_head(const std::string* phrase, const HeaderMap& header, std::size_t size,
                   const std::string* body);
   void drop_sent();
+  // Puts in gather_ the stream text and handed-over bodies from body `part`
+  // and stream byte `text_sent` up to the next source or the end, moving both
+  // past what it took.
+  void gather_until_source(std::size_t& part, std::size_t& text_sent);
   // Sending with sources: one step at a time, each started when the last
   // has been written.
   void write_next();
