@@ -601,6 +601,8 @@ struct FileChange {
   void (*apply)(const fs::path& first, const fs::path& second);
 };
 
+void PrintTo(const FileChange& change, std::ostream* out) { *out << change.name; }
+
 const FileChange kFileChanges[] = {
     {"FirstShrinks", [](const fs::path& first, const fs::path&) { fs::resize_file(first, 1 << 20); }},
     {"FirstGrows",

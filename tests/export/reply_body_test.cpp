@@ -5,6 +5,8 @@
 #include "export/reply_body.hpp"
 
 #include <gtest/gtest.h>
+
+#include <ostream>
 #include <json/json.h>
 #include <unistd.h>
 
@@ -100,6 +102,8 @@ struct Change {
   const char* name;
   void (*apply)(const std::string& path);
 };
+
+void PrintTo(const Change& change, std::ostream* out) { *out << change.name; }
 
 const Change kChanges[] = {
     {"Shrunk", [](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), 1000), 0); }},

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <atomic>
 
 #include "http/body_source.hpp"
@@ -127,6 +129,9 @@ struct Broken {
   bool overrun;
   std::size_t fail_after;
 };
+
+// Named in test listings by its name, not its bytes.
+void PrintTo(const Broken& broken, std::ostream* out) { *out << broken.name; }
 
 class BrokenSources : public BodySources, public ::testing::WithParamInterface<Broken> {};
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +29,8 @@ struct HarnessFactory {
   std::string name;
   std::function<std::unique_ptr<ClipboardHarness>()> make;
 };
+
+inline void PrintTo(const HarnessFactory& factory, std::ostream* out) { *out << factory.name; }
 
 class ClipboardContractTest : public ::testing::TestWithParam<HarnessFactory> {
  protected:
