@@ -595,6 +595,25 @@ TEST_F(EndpointServer, DownloadBase64StreamedIsTheWritersReply) {
   EXPECT_TRUE(Get("/download_base64?filename=image002.jpg") == Ok(StyledJson(entry)));
 }
 
+// A client whose small receive buffer keeps a large reply in the server's
+// hands while it reads; -1 when it cannot connect.
+int ConnectSlowReader(unsigned short port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  int small = 64 * 1024;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  timeval tv{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 // What happens to a listed file once the reply's head has gone out.
 struct FileChange {
   const char* name;
@@ -624,16 +643,8 @@ TEST_P(EndpointServerChange, FileThatChangesWhileSentEndsTheConnection) {
   WriteFile(first, first_bytes);
   WriteFile(second, second_bytes);
 
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  int small = 64 * 1024;
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  timeval tv{10, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port_);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const int fd = ConnectSlowReader(port_);
+  ASSERT_GE(fd, 0);
   const std::string request = "GET /get_files?file_list=" + Percent(first.string() + "," + second.string()) +
                               " HTTP/1.1\r\nConnection: close\r\n\r\n";
   ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
@@ -675,16 +686,8 @@ TEST_F(EndpointServer, ATextReplyKeepsItsBudgetShareUntilItHasBeenSent) {
   // Larger than what the kernel buffers on both sides take, so the reply is
   // still being sent while the client reads only its first bytes.
   WriteFile(fs::path(support_) / "big.txt", std::string(32 << 20, 'y'));
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  int small = 64 * 1024;
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  timeval tv{10, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port_);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const int fd = ConnectSlowReader(port_);
+  ASSERT_GE(fd, 0);
   const std::string request = "GET /download_text?filename=big.txt HTTP/1.1\r\nConnection: close\r\n\r\n";
   ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
   char buf[65536];
